@@ -1,0 +1,79 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fwup::sim {
+
+// How a virtual printer behaves. Defaults describe a healthy printer that
+// speaks the plain (non-ESC) reply variant and accepts every download.
+struct PrinterConfig {
+    std::string device_id = "MFG:Virtual;CMD:PJL;MODEL:Virtual Printer;CLS:PRINTER;";
+    std::uint16_t vendor_id = 0x043D;
+    // The version field's characters (at most three; fewer are padded with zero bytes).
+    std::string version = "100";
+    // Reply variant: 0 plain, 1 ESC (replies one byte longer).
+    int esc = 0;
+    std::uint8_t download_status = 0;
+    std::uint8_t demo_status = 0;
+    // The first N identification queries answer nothing.
+    std::uint32_t device_id_failures = 0;
+    // The first N reads of a pending reply return one byte fewer than the reply;
+    // the reply stays pending, so a later read returns it whole.
+    std::uint32_t short_replies = 0;
+    // Image bytes accepted before every further data write fails; empty = never.
+    std::optional<std::uint64_t> fail_write_after;
+};
+
+// The printer's side of the command set, independent of the carrier. The LPT
+// and USB simulations feed it the bytes the host writes and hand the host the
+// replies it reads.
+class VirtualPrinter {
+public:
+    explicit VirtualPrinter(PrinterConfig config = {});
+
+    const PrinterConfig& config() const { return config_; }
+
+    // The IEEE 1284 identification text, or nothing while configured failures remain.
+    std::optional<std::string> identify();
+
+    // Host to printer. Returns the number of bytes the printer took; fewer than
+    // `length` means the write failed part-way (only image data can fail).
+    std::size_t receive(const std::uint8_t* data, std::size_t length);
+
+    // Printer to host: copies up to `capacity` bytes of the pending reply and
+    // returns the count (0 when nothing is pending).
+    std::size_t read_reply(std::uint8_t* buf, std::size_t capacity);
+
+    // Every complete command received, in order, as its bytes.
+    const std::vector<std::vector<std::uint8_t>>& commands() const { return commands_; }
+    // Image bytes received after an accepted download command.
+    std::uint64_t image_bytes() const { return image_bytes_; }
+    // The image itself, kept in memory unless an image sink is set.
+    const std::vector<std::uint8_t>& image() const { return image_; }
+    bool in_data_mode() const { return data_mode_; }
+
+    // Observers: called for every complete command, and with every run of image
+    // bytes. Setting an image sink stops in-memory recording, so memory stays
+    // flat for large images.
+    void on_command(std::function<void(const std::vector<std::uint8_t>&)> observer);
+    void set_image_sink(std::function<void(const std::uint8_t*, std::size_t)> sink);
+
+private:
+    PrinterConfig config_;
+    std::vector<std::vector<std::uint8_t>> commands_;
+    std::vector<std::uint8_t> partial_command_;
+    std::vector<std::uint8_t> pending_reply_;
+    std::vector<std::uint8_t> image_;
+    std::uint64_t image_bytes_ = 0;
+    std::uint32_t identify_failures_left_ = 0;
+    std::uint32_t short_replies_left_ = 0;
+    bool data_mode_ = false;
+    std::function<void(const std::vector<std::uint8_t>&)> command_observer_;
+    std::function<void(const std::uint8_t*, std::size_t)> image_sink_;
+};
+
+}  // namespace fwup::sim

@@ -1,0 +1,46 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <functional>
+
+#include "app/binding/usb_port_api.h"
+#include "app/config/upgrade_settings.h"
+#include "app/dialog/dialog_controls.h"
+#include "app/platform/platform_flags.h"
+#include "transfer/clock.h"
+#include "transfer/image_file.h"
+#include "transfer/parallel_port.h"
+
+namespace fwup {
+
+// The buffers and lengths that every exchange with the printer shares. The
+// application owns one and hands it to each procedure run.
+struct TransferState {
+    std::array<std::uint8_t, 256> device_id{};  // identification text, at most 255 bytes
+    std::array<std::uint8_t, 255> reply{};      // every reply is read from its first byte
+    std::uint32_t command_length = 0;
+    std::uint32_t reply_length = 0;
+};
+
+// Everything a procedure run may touch.
+struct TransferContext {
+    const UpgradeSettings& settings;
+    const PlatformFlags& flags;
+    UsbPortApi& usb;  // not loaded: the procedures use LPT only
+    ParallelPorts& ports;
+    ImageFiles& images;
+    Clock& clock;
+    DialogControls& dialog;
+    TransferState& state;
+    std::function<void()> exit;  // the Exit operation, after a successful firmware upgrade
+};
+
+// "Verify Information": identify the printer, check its model, read and show its
+// firmware version, enable the upgrade button when a transfer may follow.
+void verify(TransferContext& context);
+
+// "Upgrade Now" / "Download Now": send the (demo) download command and stream
+// the image in 8192-byte blocks.
+void download(TransferContext& context);
+
+}  // namespace fwup
