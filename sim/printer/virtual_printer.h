@@ -55,6 +55,12 @@ public:
     // The image itself, kept in memory unless an image sink is set.
     const std::vector<std::uint8_t>& image() const { return image_; }
     bool in_data_mode() const { return data_mode_; }
+    // The image size carried by the last demo download command, if any came.
+    std::optional<std::uint32_t> demo_size() const { return demo_size_; }
+    // Bytes passed over in command mode because they began no valid command.
+    std::uint64_t skipped_bytes() const { return skipped_bytes_; }
+    // The reply waiting to be read (empty when none).
+    const std::vector<std::uint8_t>& pending_reply() const { return pending_reply_; }
 
     // Observers: called for every complete command, and with every run of image
     // bytes. Setting an image sink stops in-memory recording, so memory stays
@@ -63,6 +69,15 @@ public:
     void set_image_sink(std::function<void(const std::uint8_t*, std::size_t)> sink);
 
 private:
+    enum class Frame { Incomplete, Complete, Invalid };
+    void take_command_byte(std::uint8_t byte);
+    Frame check_partial_command() const;
+    void resynchronise();
+    void execute(const std::vector<std::uint8_t>& command);
+    void set_reply(std::uint8_t function, std::size_t length, const std::uint8_t* field,
+                   std::size_t field_length);
+    void accept_image(const std::uint8_t* data, std::size_t length);
+
     PrinterConfig config_;
     std::vector<std::vector<std::uint8_t>> commands_;
     std::vector<std::uint8_t> partial_command_;
@@ -72,6 +87,8 @@ private:
     std::uint32_t identify_failures_left_ = 0;
     std::uint32_t short_replies_left_ = 0;
     bool data_mode_ = false;
+    std::optional<std::uint32_t> demo_size_;
+    std::uint64_t skipped_bytes_ = 0;
     std::function<void(const std::vector<std::uint8_t>&)> command_observer_;
     std::function<void(const std::uint8_t*, std::size_t)> image_sink_;
 };

@@ -31,14 +31,21 @@ extern "C" {
 #define VELTPORT_TIMEOUT_NOT_SET 4
 
 /* Sends `length` bytes down the bulk OUT pipe. `timeout` is a decimal text of at
-   most 7 characters handed to the driver. Returns one of the results above. */
+   most 7 characters handed to the driver; where the driver takes it (not on
+   NT 5.x), a longer or missing text gives VELTPORT_TIMEOUT_NOT_SET before
+   anything is opened or sent. `written` may be null. Returns one of the results
+   above. */
 VELTPORT_EXPORT int VELTPORT_CALL WriteToUsbPort(const unsigned char* data, uint32_t length,
                                                  uint32_t* written, const char* timeout);
-/* Reads up to `length` bytes from the bulk IN pipe into `buffer`. */
+/* Reads up to `length` bytes from the bulk IN pipe into `buffer`; `read` may be null. */
 VELTPORT_EXPORT int VELTPORT_CALL ReadFromUsbPort(unsigned char* buffer, uint32_t length,
                                                   uint32_t* read, const char* timeout);
 
-/* Identification: 1 on success, 0 on failure. */
+/* Identification: 1 on success, 0 on failure. GetDeviceID's `capacity` is the
+   buffer's size on entry (0 is refused) and the bytes stored, NUL included, on
+   success. GetModelName's buffer must hold 4089 characters and a NUL. Null
+   pointers are refused with 0. On Windows the library also exports its entry
+   point DllMain, which does nothing. */
 VELTPORT_EXPORT int VELTPORT_CALL GetDeviceID(char* buffer, uint32_t* capacity);
 VELTPORT_EXPORT int VELTPORT_CALL GetModelName(char* buffer);
 VELTPORT_EXPORT int VELTPORT_CALL GetVendorID(uint16_t* vendor_id);

@@ -1,0 +1,337 @@
+#include "sim/usb/usb_device_tree.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <utility>
+
+namespace fwup::sim {
+
+using veltport::DeviceSet;
+using veltport::EnumOutcome;
+using veltport::Guid;
+using veltport::Handle;
+using veltport::InterfaceRef;
+
+namespace {
+
+constexpr const char* kWritePipeSuffix = "\\PIPE00";
+constexpr const char* kReadPipeSuffix = "\\PIPE01";
+constexpr std::uint16_t kProductId = 0x0001;
+
+// True while the fault still has to happen, counting it down.
+bool happens(std::uint32_t& remaining) {
+    if (remaining == 0) return false;
+    if (remaining != UsbFaults::kAlways) --remaining;
+    return true;
+}
+
+std::array<std::uint8_t, 18> device_descriptor(std::uint16_t vendor) {
+    return {18,   1,    0x10, 0x01,  // bLength, bDescriptorType, bcdUSB 1.10
+            0,    0,    0,    64,    // class, subclass, protocol, bMaxPacketSize0
+            static_cast<std::uint8_t>(vendor & 0xFF), static_cast<std::uint8_t>(vendor >> 8),
+            static_cast<std::uint8_t>(kProductId & 0xFF), static_cast<std::uint8_t>(kProductId >> 8),
+            0x00, 0x01,  // bcdDevice 1.00
+            1,    2,    3,    1};  // string indices, bNumConfigurations
+}
+
+}  // namespace
+
+std::uint64_t UsbCounters::requests_of(std::uint32_t code) const {
+    const auto it = requests.find(code);
+    return it == requests.end() ? 0 : it->second;
+}
+
+UsbDeviceTree::UsbDeviceTree(Clock& clock, std::optional<veltport::OsVersionInfo> os_version)
+    : clock_(&clock), os_version_(os_version) {}
+
+UsbDeviceTree::InterfaceClass* UsbDeviceTree::find_class(const Guid& guid) {
+    auto it = std::find_if(classes_.begin(), classes_.end(),
+                           [&](const InterfaceClass& c) { return c.guid == guid; });
+    return it == classes_.end() ? nullptr : &*it;
+}
+
+const UsbDeviceTree::InterfaceClass* UsbDeviceTree::find_class(const Guid& guid) const {
+    auto it = std::find_if(classes_.begin(), classes_.end(),
+                           [&](const InterfaceClass& c) { return c.guid == guid; });
+    return it == classes_.end() ? nullptr : &*it;
+}
+
+UsbDevice& UsbDeviceTree::add_device(const Guid& interface_class, UsbDevice device) {
+    InterfaceClass* cls = find_class(interface_class);
+    if (cls == nullptr) {
+        classes_.push_back(InterfaceClass{interface_class, {}});
+        cls = &classes_.back();
+    }
+    cls->members.push_back(std::move(device));
+    return cls->members.back();
+}
+
+UsbDevice& UsbDeviceTree::add_printer(const Guid& interface_class, std::string path,
+                                      std::shared_ptr<VirtualPrinter> printer) {
+    UsbDevice device;
+    device.path = std::move(path);
+    device.printer = std::move(printer);
+    return add_device(interface_class, std::move(device));
+}
+
+UsbDevice& UsbDeviceTree::device(const Guid& interface_class, std::size_t member) {
+    return find_class(interface_class)->members.at(member);
+}
+
+std::size_t UsbDeviceTree::member_count(const Guid& interface_class) const {
+    const InterfaceClass* cls = find_class(interface_class);
+    return cls == nullptr ? 0 : cls->members.size();
+}
+
+void UsbDeviceTree::clear_records() {
+    const std::int64_t open_now = counters_.open_handles;
+    counters_ = UsbCounters{};
+    counters_.open_handles = open_now;
+    open_calls_.clear();
+    debug_text_.clear();
+    standard_text_.clear();
+}
+
+bool UsbDeviceTree::fail(std::uint32_t error) {
+    last_error_ = error;
+    return false;
+}
+
+UsbDeviceTree::OpenHandle* UsbDeviceTree::find_handle(Handle handle) {
+    auto it = handles_.find(handle);
+    return it == handles_.end() ? nullptr : &it->second;
+}
+
+std::optional<veltport::OsVersionInfo> UsbDeviceTree::query_os_version() {
+    ++counters_.version_queries;
+    if (!os_version_) last_error_ = 122;  // ERROR_INSUFFICIENT_BUFFER, as for a bad record size
+    return os_version_;
+}
+
+DeviceSet UsbDeviceTree::create_interface_set(const Guid& interface_class) {
+    if (happens(set_creation_failures_)) {
+        fail(veltport::kErrorGenFailure);
+        return veltport::kInvalidDeviceSet;
+    }
+    DeviceInfoSet set{interface_class, {}};
+    if (InterfaceClass* cls = find_class(interface_class)) {
+        for (UsbDevice& member : cls->members) {
+            if (member.present) set.members.push_back(&member);
+        }
+    }
+    const DeviceSet id = next_set_++;
+    sets_.emplace(id, std::move(set));
+    ++counters_.sets_created;
+    return id;
+}
+
+EnumOutcome UsbDeviceTree::enum_interface(DeviceSet set, const Guid& interface_class,
+                                          std::uint32_t index, InterfaceRef& out) {
+    ++counters_.enumerations;
+    auto it = sets_.find(set);
+    if (it == sets_.end() || !(it->second.guid == interface_class)) {
+        fail(veltport::kErrorInvalidHandle);
+        return EnumOutcome::Failed;
+    }
+    if (index >= it->second.members.size()) {
+        fail(veltport::kErrorNoMoreItems);
+        return EnumOutcome::NoMoreItems;
+    }
+    if (happens(it->second.members[index]->faults.enumeration_failures)) {
+        fail(veltport::kErrorGenFailure);
+        return EnumOutcome::Failed;
+    }
+    out = InterfaceRef{};
+    out.opaque[0] = static_cast<std::uint64_t>(set);
+    out.opaque[1] = index;
+    return EnumOutcome::Found;
+}
+
+std::optional<std::string> UsbDeviceTree::interface_path(DeviceSet set, const InterfaceRef& iface) {
+    auto it = sets_.find(set);
+    if (it == sets_.end() || iface.opaque[0] != static_cast<std::uint64_t>(set) ||
+        iface.opaque[1] >= it->second.members.size()) {
+        fail(veltport::kErrorInvalidHandle);
+        return std::nullopt;
+    }
+    UsbDevice& device = *it->second.members[static_cast<std::size_t>(iface.opaque[1])];
+    if (happens(device.faults.path_failures)) {
+        fail(veltport::kErrorGenFailure);
+        return std::nullopt;
+    }
+    return device.path;
+}
+
+void UsbDeviceTree::destroy_interface_set(DeviceSet set) {
+    if (sets_.erase(set) != 0) ++counters_.sets_destroyed;
+}
+
+Handle UsbDeviceTree::open(const char* path, std::uint32_t access, std::uint32_t share) {
+    open_calls_.push_back(UsbOpenCall{path, access, share, false});
+    const std::string wanted(path);
+    UsbDevice* device = nullptr;
+    Endpoint endpoint = Endpoint::Control;
+    for (InterfaceClass& cls : classes_) {
+        for (UsbDevice& member : cls.members) {
+            if (!member.present || device != nullptr) continue;
+            if (wanted == member.path) {
+                device = &member;
+            } else if (wanted == member.path + kWritePipeSuffix) {
+                device = &member;
+                endpoint = Endpoint::WritePipe;
+            } else if (wanted == member.path + kReadPipeSuffix) {
+                device = &member;
+                endpoint = Endpoint::ReadPipe;
+            }
+        }
+    }
+    const auto refuse = [&](std::uint32_t error) {
+        ++counters_.failed_opens;
+        fail(error);
+        return veltport::kInvalidHandle;
+    };
+    if (device == nullptr) return refuse(veltport::kErrorFileNotFound);
+    if (!device->openable) return refuse(veltport::kErrorSharingViolation);
+    if (endpoint == Endpoint::WritePipe && happens(device->faults.write_pipe_open_failures)) {
+        return refuse(veltport::kErrorGenFailure);
+    }
+    if (endpoint == Endpoint::ReadPipe && happens(device->faults.read_pipe_open_failures)) {
+        return refuse(veltport::kErrorGenFailure);
+    }
+    const Handle handle = next_handle_;
+    next_handle_ += 4;
+    handles_.emplace(handle, OpenHandle{device, endpoint, access});
+    ++counters_.opens;
+    ++counters_.open_handles;
+    open_calls_.back().opened = true;
+    return handle;
+}
+
+bool UsbDeviceTree::io_control(Handle handle, std::uint32_t code, const void* in,
+                               std::uint32_t in_size, void* out, std::uint32_t out_size,
+                               std::uint32_t& returned) {
+    ++counters_.requests[code];
+    returned = 0;
+    OpenHandle* open_handle = find_handle(handle);
+    if (open_handle == nullptr) return fail(veltport::kErrorInvalidHandle);
+    if (open_handle->endpoint != Endpoint::Control) return fail(veltport::kErrorInvalidFunction);
+    if (!open_handle->device->present) return fail(veltport::kErrorDeviceNotConnected);
+    return answer_request(*open_handle->device, code, in, in_size, out, out_size, returned);
+}
+
+bool UsbDeviceTree::answer_request(UsbDevice& device, std::uint32_t code, const void* in,
+                                   std::uint32_t in_size, void* out, std::uint32_t out_size,
+                                   std::uint32_t& returned) {
+    auto* out_bytes = static_cast<std::uint8_t*>(out);
+    switch (code) {
+        case veltport::GET_DEVICE_DESCRIPTOR: {
+            if (happens(device.faults.descriptor_failures)) return fail(veltport::kErrorGenFailure);
+            const std::uint16_t vendor =
+                device.vendor_id.value_or(device.printer ? device.printer->config().vendor_id : 0);
+            const auto descriptor = device_descriptor(vendor);
+            returned = std::min<std::uint32_t>(out_size, static_cast<std::uint32_t>(descriptor.size()));
+            std::copy_n(descriptor.begin(), returned, out_bytes);
+            return true;
+        }
+        case veltport::GET_DEVICE_ID: {
+            if (happens(device.faults.device_id_failures)) return fail(veltport::kErrorGenFailure);
+            std::optional<std::string> text = device.device_id;
+            if (!text && device.printer) text = device.printer->identify();
+            if (!text || out_size < 2) return fail(veltport::kErrorGenFailure);
+            const std::uint16_t count = device.device_id_count.value_or(
+                static_cast<std::uint16_t>(std::min<std::size_t>(text->size(), 0xFFFF)));
+            out_bytes[0] = static_cast<std::uint8_t>(count >> 8);
+            out_bytes[1] = static_cast<std::uint8_t>(count & 0xFF);
+            const std::size_t copied = std::min<std::size_t>(text->size(), out_size - 2u);
+            std::copy_n(text->begin(), copied, out_bytes + 2);
+            returned = static_cast<std::uint32_t>(copied + 2);
+            return true;
+        }
+        case veltport::SET_WRITE_TIMEOUT:
+        case veltport::SET_READ_TIMEOUT: {
+            const bool write_side = code == veltport::SET_WRITE_TIMEOUT;
+            if (happens(write_side ? device.faults.write_timeout_failures
+                                   : device.faults.read_timeout_failures)) {
+                return fail(veltport::kErrorGenFailure);
+            }
+            const auto* text = static_cast<const char*>(in);
+            const std::size_t length = text == nullptr ? 0 : strnlen(text, in_size);
+            (write_side ? device.write_timeouts : device.read_timeouts)
+                .emplace_back(text == nullptr ? "" : std::string(text, length));
+            return true;
+        }
+        default:
+            return fail(veltport::kErrorInvalidFunction);
+    }
+}
+
+bool UsbDeviceTree::read(Handle handle, void* buffer, std::uint32_t length, std::uint32_t& got) {
+    ++counters_.reads;
+    got = 0;
+    OpenHandle* open_handle = find_handle(handle);
+    if (open_handle == nullptr) return fail(veltport::kErrorInvalidHandle);
+    if (open_handle->endpoint != Endpoint::ReadPipe) return fail(veltport::kErrorInvalidFunction);
+    if ((open_handle->access & veltport::kGenericRead) == 0) return fail(veltport::kErrorAccessDenied);
+    UsbDevice& device = *open_handle->device;
+    if (!device.present) return fail(veltport::kErrorDeviceNotConnected);
+    if (happens(device.faults.read_failures)) return fail(veltport::kErrorGenFailure);
+    if (happens(device.faults.empty_reads)) return true;
+    if (!device.queued_reads.empty()) {
+        const std::vector<std::uint8_t>& next = device.queued_reads.front();
+        got = std::min(length, static_cast<std::uint32_t>(next.size()));
+        std::copy_n(next.begin(), got, static_cast<std::uint8_t*>(buffer));
+        device.queued_reads.pop_front();
+        counters_.bytes_read += got;
+        return true;
+    }
+    if (!device.printer) return true;
+    got = static_cast<std::uint32_t>(device.printer->read_reply(static_cast<std::uint8_t*>(buffer), length));
+    counters_.bytes_read += got;
+    return true;
+}
+
+bool UsbDeviceTree::write(Handle handle, const void* data, std::uint32_t length,
+                          std::uint32_t& written) {
+    ++counters_.writes;
+    written = 0;
+    OpenHandle* open_handle = find_handle(handle);
+    if (open_handle == nullptr) return fail(veltport::kErrorInvalidHandle);
+    if (open_handle->endpoint != Endpoint::WritePipe) return fail(veltport::kErrorInvalidFunction);
+    if ((open_handle->access & veltport::kGenericWrite) == 0) return fail(veltport::kErrorAccessDenied);
+    UsbDevice& device = *open_handle->device;
+    if (!device.present) return fail(veltport::kErrorDeviceNotConnected);
+    if (happens(device.faults.write_failures)) return fail(veltport::kErrorGenFailure);
+    std::uint32_t offered = length;
+    if (happens(device.faults.short_writes)) offered = std::min(length, device.faults.short_write_length);
+    std::uint32_t taken = offered;
+    if (device.printer) {
+        taken = static_cast<std::uint32_t>(
+            device.printer->receive(static_cast<const std::uint8_t*>(data), offered));
+    }
+    written = taken;
+    counters_.bytes_written += taken;
+    if (taken < offered) return fail(veltport::kErrorGenFailure);
+    return true;
+}
+
+void UsbDeviceTree::close(Handle handle) {
+    if (handles_.erase(handle) == 0) {
+        ++counters_.bad_closes;
+        fail(veltport::kErrorInvalidHandle);
+        return;
+    }
+    ++counters_.closes;
+    --counters_.open_handles;
+}
+
+void UsbDeviceTree::sleep_ms(std::uint32_t ms) {
+    counters_.sleeps.push_back(ms);
+    clock_->sleep_ms(ms);
+}
+
+void UsbDeviceTree::debug_output(const char* text) { debug_text_ += text; }
+
+void UsbDeviceTree::standard_output(const char* text) { standard_text_ += text; }
+
+}  // namespace fwup::sim

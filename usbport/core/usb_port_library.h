@@ -1,0 +1,114 @@
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "usbport/core/device_handles.h"
+#include "usbport/core/device_layer.h"
+
+namespace veltport {
+
+// The 18-byte USB standard device descriptor; the library reads only idVendor.
+struct UsbDeviceDescriptor {
+    std::array<std::uint8_t, 18> bytes{};
+    std::uint16_t idVendor() const {
+        return static_cast<std::uint16_t>(bytes[8] | (bytes[9] << 8));
+    }
+};
+
+// The USB port library: finds the printer's device interface through the
+// device layer, caches the names of its control path and bulk pipes, moves data
+// through the pipes and answers the identification queries. One object holds
+// all of the library's state; the C exports forward to one static instance.
+// Calls must not overlap.
+class UsbPortLibrary {
+public:
+    // Sizes of the library's texts, NUL included.
+    static constexpr std::size_t kDeviceNameSize = 256;
+    static constexpr std::size_t kPortNameSize = 255;
+    static constexpr std::size_t kPipeNameSize = 32;
+    static constexpr std::size_t kDeviceIdArea = 4096;
+    // Longest device path each use can hold: the plain path, a cached control
+    // path that still leaves room for "\PIPE00", and completeDeviceName with
+    // "\PIPE00" appended in place. Longer paths count as interfaces not found.
+    static constexpr std::size_t kMaxDevicePath = kDeviceNameSize - 1;
+    static constexpr std::size_t kPipeSuffixLength = 7;
+    static constexpr std::size_t kMaxCachedDevicePath = kPortNameSize - 1 - kPipeSuffixLength;
+    static constexpr std::size_t kMaxPipeDevicePath = kDeviceNameSize - 1 - kPipeSuffixLength;
+    // A time-out text travels in an 8-byte block with its NUL.
+    static constexpr std::size_t kTimeoutBlock = 8;
+    static constexpr std::uint32_t kDeviceIdAttempts = 5;
+    static constexpr std::uint32_t kDeviceIdRetryPauseMs = 100;
+    static constexpr std::uint32_t kTrailingReadPauseMs = 500;
+    static constexpr std::uint32_t kTrailingReadLength = 10;
+    static constexpr const char* USB_READ_TIMEOUT_2 = "1000";
+
+    explicit UsbPortLibrary(DeviceLayer& layer);
+
+    // --- The exported operations (results as in veltport.h). ---
+    int ReadFromUsbPort(unsigned char* buffer, std::uint32_t length, std::uint32_t* read,
+                        const char* timeout);
+    int WriteToUsbPort(const unsigned char* data, std::uint32_t length, std::uint32_t* written,
+                       const char* timeout);
+    int GetDeviceID(char* buffer, std::uint32_t* capacity);
+    int GetModelName(char* buffer);
+    int GetVendorID(std::uint16_t* vendor_id);
+    int GetControlPortName(char* buffer, std::uint32_t size);
+    int GetWritePortName(char* buffer, std::uint32_t size);
+    int GetReadPortName(char* buffer, std::uint32_t size);
+
+    // --- Internal operations, public so that tests can drive them one by one. ---
+    std::uint32_t USBCheckEnvironment();
+    std::uint16_t USBGetVendorID();
+    int USBGetUsbDeviceDescriptor(Handle handle, UsbDeviceDescriptor& descriptor);
+    UniqueHandle open_dev();
+    // `path` holds at least kDeviceNameSize bytes. Interfaces whose path is
+    // longer than `max_path` are passed over as if they were not there.
+    UniqueHandle OpenUsbDevice(const Guid& interface_class, char* path,
+                               std::size_t max_path = kMaxDevicePath);
+    UniqueHandle OpenOneDevice(DeviceSet set, const InterfaceRef& iface, char* path,
+                               std::size_t max_path = kMaxDevicePath);
+    int GetUsbDeviceFileName(const Guid& interface_class, char* path,
+                             std::size_t max_path = kMaxDevicePath);
+    int USBGetControlPortName(char* buffer, std::uint32_t size,
+                              std::size_t max_path = kMaxDevicePath);
+    int GetUsbPortName();
+    int SetUsbPortTimeOut(std::int32_t direction, const char* timeout);
+    int USBGetDeviceID(char* buffer, std::uint32_t* capacity);
+    int USBGetModelNameInDeviceID(char* buffer);
+    int USBGetWritePortName(char* buffer, std::uint32_t size);
+    int USBGetReadPortName(char* buffer, std::uint32_t size);
+
+    // --- State, for tests and diagnostics. ---
+    bool win2k() const { return bWin2K != 0; }
+    bool port_names_cached() const { return bGetUsbPort != 0; }
+    const char* complete_device_name() const { return completeDeviceName.data(); }
+    const char* control_port() const { return ControlPort.data(); }
+    const char* write_port() const { return WritePort.data(); }
+    const char* read_port() const { return ReadPort.data(); }
+    DeviceLayer& layer() const { return *layer_; }
+
+private:
+    const Guid& interface_class() const;
+    UniqueHandle open_path(const char* path, std::uint32_t access);
+    int pipe_name(const char* pipe, char* buffer, std::uint32_t size);
+    void debug(const char* text);
+    void print(const char* text);
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    void printf_out(const char* format, ...);
+
+    DeviceLayer* layer_;
+
+    std::uint32_t bWin2K = 0;
+    std::uint32_t bGetUsbPort = 0;
+    std::array<char, kDeviceNameSize> completeDeviceName{};
+    std::array<char, kPortNameSize> ControlPort{};
+    std::array<char, kPortNameSize> WritePort{};
+    std::array<char, kPortNameSize> ReadPort{};
+    std::array<char, kPipeNameSize> outPipe{"PIPE00"};
+    std::array<char, kPipeNameSize> inPipe{"PIPE01"};
+};
+
+}  // namespace veltport
