@@ -8,6 +8,7 @@
 #include "app/dialog/dialog_controls.h"
 #include "app/platform/platform_flags.h"
 #include "transfer/clock.h"
+#include "transfer/command_set.h"
 #include "transfer/image_file.h"
 #include "transfer/parallel_port.h"
 
@@ -33,6 +34,9 @@ struct TransferContext {
     DialogControls& dialog;
     TransferState& state;
     std::function<void()> exit;  // the Exit operation, after a successful firmware upgrade
+    // How the model check steps through the identification text (double-byte
+    // code pages); tests inject one to exercise both kinds of code page.
+    LeadByteTest is_lead_byte = system_lead_byte_test();
 };
 
 // "Verify Information": identify the printer, check its model, read and show its

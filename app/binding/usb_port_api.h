@@ -34,6 +34,18 @@ struct UsbPortApi {
     ReadFromUsbPortFn read_from_usb_port = nullptr;
 
     bool loaded() const { return library != nullptr; }
+    // Loaded with all three exports bound: the procedures may call it.
+    bool usable() const {
+        return loaded() && get_device_id != nullptr && write_to_usb_port != nullptr &&
+               read_from_usb_port != nullptr;
+    }
+    // Releases the library and forgets the exports, which die with it.
+    void release() {
+        get_device_id = nullptr;
+        write_to_usb_port = nullptr;
+        read_from_usb_port = nullptr;
+        library.reset();
+    }
 };
 
 }  // namespace fwup

@@ -17,7 +17,8 @@ public:
     virtual void set_text(int control_id, const std::string& text) = 0;
     virtual void enable(int control_id, bool enabled) = 0;
     virtual void show(int control_id, bool visible) = 0;
-    // Progress bar 1009: range 0..upper (full 32-bit), and its position.
+    // Progress bar 1009: range 0..upper and its position. The procedures keep
+    // both at or below 0x7FFFFFFF, so they fit a control's signed 32-bit bounds.
     virtual void set_progress_range(std::uint32_t upper) = 0;
     virtual void set_progress_pos(std::uint32_t pos) = 0;
     virtual void begin_wait_cursor() = 0;

@@ -1,0 +1,47 @@
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+
+#include "app/config/upgrade_settings.h"
+#include "app/dialog/upgrade_dialog.h"
+#include "app/platform/platform_flags.h"
+
+namespace fwup {
+
+// The dialogs' colours: light grey with black text.
+struct DialogColours {
+    std::uint8_t red, green, blue;
+};
+inline constexpr DialogColours kDialogBackground{192, 192, 192};
+inline constexpr DialogColours kDialogText{0, 0, 0};
+
+struct AppEnvironment {
+    OsVersionSource& os;
+    DialogServices services;
+    std::filesystem::path settings_file = "FWINFO.INI";  // in the current directory
+};
+
+// The program's start-up: settings, platform, then the one modal dialog.
+class UpgradeApp {
+public:
+    // Shows the dialog modally and returns when it has ended. The front end
+    // creates the window, calls UpgradeDialog::initialise, and feeds it clicks.
+    using RunDialog = std::function<void(UpgradeDialog&)>;
+
+    explicit UpgradeApp(AppEnvironment environment);
+
+    // Reads the settings, detects the platform and runs the dialog. Always
+    // false: no message loop is to follow the dialog, the program ends.
+    bool init_instance(const RunDialog& run_dialog);
+
+    const UpgradeSettings& settings() const { return settings_; }
+    const PlatformFlags& flags() const { return flags_; }
+
+private:
+    AppEnvironment environment_;
+    UpgradeSettings settings_;
+    PlatformFlags flags_;
+};
+
+}  // namespace fwup

@@ -1,0 +1,90 @@
+#pragma once
+#include <atomic>
+#include <string>
+
+#include "app/binding/usb_port_api.h"
+#include "app/binding/usb_port_binding.h"
+#include "app/config/upgrade_settings.h"
+#include "app/dialog/control_ids.h"
+#include "app/dialog/dialog_controls.h"
+#include "app/platform/platform_flags.h"
+#include "transfer/procedures.h"
+
+namespace fwup {
+
+inline constexpr char kUpgradeTitle[] = "F/W Upgrade Utility for Windows 95/98";
+inline constexpr char kUpgradeRevision[] = "V1.06";
+inline constexpr char kDemoTitle[] = "Download Demo Utility for Windows 95/98";
+inline constexpr char kDemoRevision[] = "V1.01";
+inline constexpr char kDownloadNowCaption[] = "Download Now";
+
+// The dialog's end results a front end's framework uses for its own commands.
+inline constexpr int kDialogResultExit = 0;
+inline constexpr int kDialogResultOk = 1;      // the Enter key
+inline constexpr int kDialogResultCancel = 2;  // the Escape key, the close box
+
+// "F/W Upgrade Utility for Windows 95/98 (V1.06)", or the demo title in Download Demo mode.
+std::string dialog_title(bool demo);
+
+// The machine as the dialog's procedures reach it.
+struct DialogServices {
+    ParallelPorts& ports;
+    ImageFiles& images;
+    Clock& clock;
+    LibraryLoader& loader;
+    std::string library_path = kUsbPortLibraryPath;
+    LeadByteTest is_lead_byte = system_lead_byte_test();
+};
+
+// The main dialog's logic, independent of any window system. A front end
+// creates its window, calls initialise() once the controls exist, and hands
+// every button click to on_command(). The framework's own OK and cancel
+// commands stay with the front end: they only end the dialog (with
+// kDialogResultOk / kDialogResultCancel), never while busy().
+class UpgradeDialog {
+public:
+    static constexpr int kResourceId = IDD_UPGRADE_DIALOG;
+
+    UpgradeDialog(const UpgradeSettings& settings, const PlatformFlags& flags, DialogServices services);
+
+    // Fills the texts and the title and binds the USB port library. False when
+    // binding failed: the operator has been told and the dialog has been ended.
+    bool initialise(DialogControls& controls);
+
+    // A button click: 1000 download, 1001 Exit, 1002 verify. False for any other
+    // id. A click while a procedure runs is ignored.
+    bool on_command(int control_id, DialogControls& controls);
+
+    void verify(DialogControls& controls);
+    void download(DialogControls& controls);
+    // Releases the USB port library and ends the dialog with kDialogResultExit.
+    void exit(DialogControls& controls);
+
+    // True while verify or download runs (a front end may run them on a worker
+    // thread; it then refuses commands and closing until this turns false).
+    bool busy() const { return busy_.load(); }
+
+    const std::string& model_text() const { return model_text_; }
+    const std::string& image_file_text() const { return image_file_text_; }
+    const std::string& image_version_text() const { return image_version_text_; }
+    const UpgradeSettings& settings() const { return settings_; }
+    const PlatformFlags& flags() const { return flags_; }
+    const UsbPortApi& usb() const { return usb_; }
+
+private:
+    template <class Procedure>
+    void run(DialogControls& controls, Procedure procedure);
+    void show_texts(DialogControls& controls) const;
+
+    const UpgradeSettings settings_;
+    const PlatformFlags flags_;
+    DialogServices services_;
+    UsbPortApi usb_;
+    TransferState state_;
+    std::string model_text_;
+    std::string image_file_text_;
+    std::string image_version_text_;
+    std::atomic<bool> busy_{false};
+};
+
+}  // namespace fwup

@@ -1,0 +1,17 @@
+#pragma once
+#include <memory>
+#include <string>
+
+#include "transfer/image_file.h"
+
+namespace fwup {
+
+// Image files through the standard library: regular files only, read-only,
+// sizes in 64 bits. (The standard library offers no exclusive open; the
+// download checks that it sent exactly the size it announced.)
+class StdImageFiles final : public ImageFiles {
+public:
+    std::unique_ptr<ImageFile> open(const std::string& path) override;
+};
+
+}  // namespace fwup
