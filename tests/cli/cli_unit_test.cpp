@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/console_dialog.h"
+
+namespace fwup::cli {
+namespace {
+
+TEST(CliArguments, AcceptsTheDocumentedForms) {
+    struct Row {
+        std::vector<std::string> args;
+        Command command;
+        std::string config;
+        std::string machine;  // empty: none
+        bool yes;
+    };
+    const std::vector<Row> rows{
+        {{"verify"}, Command::Verify, "FWINFO.INI", "", false},
+        {{"upgrade", "--yes"}, Command::Upgrade, "FWINFO.INI", "", true},
+        {{"--config", "a.ini", "verify"}, Command::Verify, "a.ini", "", false},
+        {{"--config=b.ini", "--virtual-printer=vm.ini", "-y", "upgrade"}, Command::Upgrade, "b.ini", "vm.ini", true},
+        {{"--virtual-printer", "x y.ini", "upgrade"}, Command::Upgrade, "FWINFO.INI", "x y.ini", false},
+    };
+    for (const Row& row : rows) {
+        const ParseResult result = parse_arguments(row.args);
+        ASSERT_TRUE(result.options) << result.error;
+        EXPECT_EQ(result.options->command, row.command);
+        EXPECT_EQ(result.options->config, row.config);
+        EXPECT_EQ(result.options->virtual_printer.value_or(""), row.machine);
+        EXPECT_EQ(result.options->yes, row.yes);
+    }
+}
+
+TEST(CliArguments, RefusesEverythingElseWithAReason) {
+    struct Row {
+        std::vector<std::string> args;
+        std::string error;
+    };
+    const std::vector<Row> rows{
+        {{}, "no command: say verify or upgrade"},
+        {{"--yes"}, "no command: say verify or upgrade"},
+        {{"flash"}, "unknown command flash"},
+        {{"verify", "upgrade"}, "more than one command: upgrade"},
+        {{"--config"}, "--config needs a file name"},
+        {{"--config="}, "--config needs a file name"},
+        {{"verify", "--virtual-printer"}, "--virtual-printer needs a file name"},
+        {{"--config", "a", "--config", "b", "verify"}, "--config given twice"},
+        {{"--virtual-printer=a", "--virtual-printer=b", "verify"}, "--virtual-printer given twice"},
+        {{"--force", "verify"}, "unknown option --force"},
+    };
+    for (const Row& row : rows) {
+        const ParseResult result = parse_arguments(row.args);
+        EXPECT_FALSE(result.options);
+        EXPECT_EQ(result.error, row.error);
+    }
+    const ParseResult help = parse_arguments({"verify", "--help"});
+    EXPECT_FALSE(help.options);
+    EXPECT_TRUE(help.error.empty());
+}
+
+TEST(ConsoleDialog, PrintsOnlyVisibleChangesOfLabelledTexts) {
+    std::ostringstream out;
+    ConsoleDialog dialog(out, nullptr, nullptr);
+    dialog.set_title("F/W Upgrade Utility for Windows 95/98 (V1.06)");
+    dialog.set_text(IDC_MODEL_NAME, "LP-1");
+    dialog.set_text(IDC_FW_FILE, "fw.bin");
+    dialog.set_text(IDC_FILE_VERSION, "1.06");
+    dialog.set_text(IDC_FW_VERSION, "...");  // unchanged: nothing to print
+    dialog.set_text(IDC_STATUS, "Ready to upgrade...");
+    dialog.set_text(IDC_STATUS, "Ready to upgrade...");
+    dialog.set_text(IDC_UPGRADE_NOW, "Download Now");  // a caption, not a labelled text
+    dialog.set_text(IDC_FW_VERSION, "1.00");
+    dialog.message_box("Can't find 'veltport.dll' file", "caption", MessageIcon::Error);
+    EXPECT_EQ(out.str(),
+              "Model Name: LP-1\nF/W File: fw.bin\nFile Version: 1.06\nStatus: Ready to upgrade...\n"
+              "F/W Version: 1.00\nMessage: Can't find 'veltport.dll' file\n");
+    EXPECT_EQ(dialog.status(), "Ready to upgrade...");
+}
+
+TEST(ConsoleDialog, ConfirmationIsOneMessageLineAndTheAnswer) {
+    for (const bool answer : {true, false}) {
+        std::ostringstream out;
+        std::string asked;
+        ConsoleDialog dialog(out, nullptr, [&](const std::string& q) {
+            asked = q;
+            return answer;
+        });
+        EXPECT_EQ(dialog.ask_yes_no("First line.\nSecond?", "Confirm upgrade"), answer);
+        EXPECT_EQ(asked, "First line.\nSecond?");
+        EXPECT_EQ(out.str(), std::string("Message: First line. Second?\nAnswer: ") + (answer ? "Yes" : "No") + "\n");
+    }
+    std::ostringstream out;
+    ConsoleDialog no_answerer(out, nullptr, nullptr);
+    EXPECT_FALSE(no_answerer.ask_yes_no("Sure?", "Confirm upgrade"));
+}
+
+TEST(ConsoleDialog, DrawsProgressOnlyWhileShownAndClearsItAroundLines) {
+    std::ostringstream out;
+    std::ostringstream bar;
+    ConsoleDialog dialog(out, &bar, nullptr);
+    dialog.set_progress_pos(0);
+    EXPECT_EQ(bar.str(), "") << "hidden: nothing drawn";
+    dialog.show(IDC_PROGRESS, true);
+    dialog.set_progress_range(200);
+    dialog.set_progress_pos(100);
+    dialog.set_progress_pos(101);  // same percentage: no redraw
+    const std::string half = "\r[" + std::string(20, '#') + std::string(20, ' ') + "] 50%";
+    EXPECT_NE(bar.str().find(half), std::string::npos);
+    EXPECT_EQ(bar.str().find(half), bar.str().rfind(half));
+    dialog.set_text(IDC_STATUS, "Writing complete");
+    EXPECT_EQ(out.str(), "Status: Writing complete\n");
+    dialog.show(IDC_PROGRESS, false);
+    const std::string drawn = bar.str();
+    EXPECT_EQ(drawn.substr(drawn.size() - 4), "\r\033[K");
+    dialog.set_progress_range(0xFFFFFFFFu);
+    dialog.set_progress_pos(0xFFFFFFFFu);
+    EXPECT_EQ(bar.str(), drawn) << "hidden again";
+}
+
+}  // namespace
+}  // namespace fwup::cli
