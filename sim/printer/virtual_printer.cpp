@@ -43,15 +43,21 @@ std::size_t VirtualPrinter::receive(const std::uint8_t* data, std::size_t length
             take_command_byte(data[taken++]);
             continue;
         }
-        const std::size_t offered = length - taken;
-        std::size_t accepted = offered;
+        std::uint64_t wanted = length - taken;
+        if (demo_bytes_left_) wanted = std::min(wanted, *demo_bytes_left_);
+        std::uint64_t accepted = wanted;
         if (config_.fail_write_after) {
             const std::uint64_t limit = *config_.fail_write_after;
             const std::uint64_t room = image_bytes_ < limit ? limit - image_bytes_ : 0;
-            accepted = static_cast<std::size_t>(std::min<std::uint64_t>(offered, room));
+            accepted = std::min(wanted, room);
         }
-        accept_image(data + taken, accepted);
-        return taken + accepted;
+        accept_image(data + taken, static_cast<std::size_t>(accepted));
+        taken += static_cast<std::size_t>(accepted);
+        if (accepted < wanted) return taken;
+        if (demo_bytes_left_) {
+            *demo_bytes_left_ -= accepted;
+            if (*demo_bytes_left_ == 0) leave_data_mode();
+        }
     }
     return taken;
 }
@@ -152,6 +158,10 @@ void VirtualPrinter::execute(const std::vector<std::uint8_t>& command) {
                      static_cast<std::uint32_t>(size[2]) << 8 | size[3];
         set_reply(function, download_length, &config_.demo_status, 1);
         data_mode_ = config_.demo_status == 0;
+        if (data_mode_) {
+            demo_bytes_left_ = *demo_size_;
+            if (*demo_size_ == 0) leave_data_mode();
+        }
     }
     // Any other well-formed command is recorded and left unanswered.
 }
@@ -171,6 +181,11 @@ void VirtualPrinter::set_reply(std::uint8_t function, std::size_t length, const 
     reply.push_back(function);
     reply.insert(reply.end(), field, field + field_length);
     pending_reply_ = std::move(reply);
+}
+
+void VirtualPrinter::leave_data_mode() {
+    data_mode_ = false;
+    demo_bytes_left_.reset();
 }
 
 void VirtualPrinter::accept_image(const std::uint8_t* data, std::size_t length) {

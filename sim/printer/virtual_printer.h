@@ -76,6 +76,7 @@ private:
     void execute(const std::vector<std::uint8_t>& command);
     void set_reply(std::uint8_t function, std::size_t length, const std::uint8_t* field,
                    std::size_t field_length);
+    void leave_data_mode();
     void accept_image(const std::uint8_t* data, std::size_t length);
 
     PrinterConfig config_;
@@ -88,6 +89,9 @@ private:
     std::uint32_t short_replies_left_ = 0;
     bool data_mode_ = false;
     std::optional<std::uint32_t> demo_size_;
+    // A demo download announces its size; after that many bytes the printer
+    // takes commands again. A firmware download keeps taking image bytes.
+    std::optional<std::uint64_t> demo_bytes_left_;
     std::uint64_t skipped_bytes_ = 0;
     std::function<void(const std::vector<std::uint8_t>&)> command_observer_;
     std::function<void(const std::uint8_t*, std::size_t)> image_sink_;
