@@ -1,0 +1,346 @@
+// The library's device layer over the kernel's USB printer driver (usblp).
+// Each call is one or a few system calls; errno is translated into the system
+// error codes the library speaks, here and nowhere else.
+#include "usbport/linux/usblp_device_layer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <utility>
+
+namespace veltport {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kErrorSemTimeout = 121;           // ERROR_SEM_TIMEOUT
+constexpr std::uint32_t kErrorInsufficientBuffer = 122;   // ERROR_INSUFFICIENT_BUFFER
+
+// The driver keeps at most 1023 bytes of the device ID, its 2-byte count included.
+constexpr std::uint32_t kDeviceIdRequest = 1024;
+constexpr std::uint32_t kCountBytes = 2;
+// The USB standard device descriptor: 18 bytes, type 1; idVendor at 8, idProduct at 10.
+constexpr std::uint32_t kDescriptorLength = 18;
+constexpr std::uint8_t kDeviceDescriptorType = 1;
+// A device that calls itself ready but then says "try again" is given this
+// pause before the next try, so that the wait does not spin.
+constexpr auto kRetryPause = std::chrono::milliseconds(10);
+
+constexpr const char* kWritePipe = "PIPE00";
+constexpr const char* kReadPipe = "PIPE01";
+
+std::uint32_t system_error(int error_number) {
+    switch (error_number) {
+        case ENOENT:
+        case ENXIO:
+        case ENOTDIR:
+            return kErrorFileNotFound;
+        case ENODEV:
+        case ESHUTDOWN:
+        case EPIPE:
+            return kErrorDeviceNotConnected;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return kErrorAccessDenied;
+        case EBUSY:  // usblp admits one opener at a time
+            return kErrorSharingViolation;
+        case EBADF:
+            return kErrorInvalidHandle;
+        case ETIMEDOUT:
+            return kErrorSemTimeout;
+        case EINVAL:
+        case ENOTTY:
+        case ENOSYS:
+        case EOPNOTSUPP:
+            return kErrorInvalidFunction;
+        case EOVERFLOW:
+            return kErrorInsufficientBuffer;
+        default:
+            return kErrorGenFailure;
+    }
+}
+
+// Milliseconds to the deadline, rounded up: poll() must not wake before it.
+int remaining_ms(SteadyClock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
+    return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, 1 << 30));
+}
+
+// Waits until `fd` reports one of `events` or a hang-up/error, or until the
+// deadline. 1: something to report (in `revents`), 0: the deadline passed,
+// -1: poll failed (errno set).
+int wait_for(int fd, short events, SteadyClock::time_point deadline, short& revents) {
+    for (;;) {
+        pollfd entry{fd, events, 0};
+        const int ready = ::poll(&entry, 1, remaining_ms(deadline));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0 && SteadyClock::now() < deadline) continue;
+        revents = entry.revents;
+        return ready < 0 ? -1 : (ready == 0 ? 0 : 1);
+    }
+}
+
+void pause_before_retry(SteadyClock::time_point deadline) {
+    const auto pause = std::min<SteadyClock::duration>(kRetryPause, deadline - SteadyClock::now());
+    if (pause > SteadyClock::duration::zero()) std::this_thread::sleep_for(pause);
+}
+
+bool hung_up(short revents) { return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0; }
+
+}  // namespace
+
+std::uint32_t lpioc_get_device_id(std::uint32_t length) { return _IOC(_IOC_READ, 'P', 1, length); }
+std::uint32_t lpioc_get_vid_pid(std::uint32_t length) { return _IOC(_IOC_READ, 'P', 6, length); }
+
+UsblpDeviceLayer::UsblpDeviceLayer(UsblpConfig config) : config_(std::move(config)) {
+    if (!config_.sleep) {
+        config_.sleep = [](std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    }
+    if (!config_.debug) {
+        // Linux has no debugger channel; a person bringing up a printer can ask
+        // for the library's diagnostics on standard error instead.
+        const char* wanted = std::getenv("VELTPORT_DEBUG");
+        if (wanted != nullptr && *wanted != '\0') {
+            config_.debug = [](const char* text) { std::fputs(text, stderr); };
+        } else {
+            config_.debug = [](const char*) {};
+        }
+    }
+    if (!config_.out) config_.out = [](const char* text) { std::fputs(text, stdout); };
+}
+
+UsblpDeviceLayer::~UsblpDeviceLayer() {
+    for (const auto& [handle, opened] : handles_) ::close(static_cast<int>(handle));
+}
+
+std::string UsblpDeviceLayer::node_path(std::uint32_t node) const {
+    std::array<char, 16> name{};
+    std::snprintf(name.data(), name.size(), "/lp%u", node);
+    return config_.device_directory + name.data();
+}
+
+bool UsblpDeviceLayer::fail(int error_number) {
+    last_error_ = system_error(error_number);
+    return false;
+}
+
+bool UsblpDeviceLayer::known(Handle handle) { return handles_.count(handle) != 0; }
+
+std::optional<OsVersionInfo> UsblpDeviceLayer::query_os_version() {
+    return OsVersionInfo{OsVersionInfo::kWin32Nt, 5, 0};
+}
+
+DeviceSet UsblpDeviceLayer::create_interface_set(const Guid& interface_class) {
+    Members members;
+    if (interface_class == MS_USBPRINT_GUID) {
+        for (std::uint32_t node = 0; node < config_.node_count; ++node) {
+            struct stat info {};
+            if (::stat(node_path(node).c_str(), &info) == 0) members.nodes.push_back(node);
+        }
+    }
+    const DeviceSet set = next_set_++;
+    sets_.emplace(set, std::move(members));
+    return set;
+}
+
+EnumOutcome UsblpDeviceLayer::enum_interface(DeviceSet set, const Guid&, std::uint32_t index, InterfaceRef& out) {
+    const auto found = sets_.find(set);
+    if (found == sets_.end()) {
+        fail(EBADF);
+        return EnumOutcome::Failed;
+    }
+    if (index >= found->second.nodes.size()) {
+        last_error_ = kErrorNoMoreItems;
+        return EnumOutcome::NoMoreItems;
+    }
+    out = InterfaceRef{};
+    out.opaque[0] = found->second.nodes[index];
+    return EnumOutcome::Found;
+}
+
+std::optional<std::string> UsblpDeviceLayer::interface_path(DeviceSet set, const InterfaceRef& iface) {
+    if (sets_.count(set) == 0 || iface.opaque[0] >= config_.node_count) {
+        fail(EBADF);
+        return std::nullopt;
+    }
+    return node_path(static_cast<std::uint32_t>(iface.opaque[0]));
+}
+
+void UsblpDeviceLayer::destroy_interface_set(DeviceSet set) { sets_.erase(set); }
+
+Handle UsblpDeviceLayer::open(const char* path, std::uint32_t access, std::uint32_t /*share*/) {
+    if (path == nullptr) {
+        fail(ENOENT);
+        return kInvalidHandle;
+    }
+    // A pipe is the node itself: "<node>\PIPE00" for writing, "<node>\PIPE01"
+    // for reading; the access the caller asks for says which.
+    std::string node(path);
+    if (const std::size_t separator = node.find('\\'); separator != std::string::npos) {
+        const std::string pipe = node.substr(separator + 1);
+        if (pipe != kWritePipe && pipe != kReadPipe) {
+            fail(ENOENT);
+            return kInvalidHandle;
+        }
+        node.resize(separator);
+    }
+    const bool reading = (access & kGenericRead) != 0;
+    const bool writing = (access & kGenericWrite) != 0;
+    const int mode = reading && writing ? O_RDWR : (writing ? O_WRONLY : O_RDONLY);
+    // Non-blocking: every wait is a poll() with a deadline. (Sharing needs no
+    // translation: the driver itself admits one opener at a time.)
+    const int fd = ::open(node.c_str(), mode | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        fail(errno);
+        return kInvalidHandle;
+    }
+    handles_.emplace(fd, Opened{access});
+    return fd;
+}
+
+bool UsblpDeviceLayer::device_id(int fd, std::uint8_t* out, std::uint32_t out_size, std::uint32_t& returned) {
+    if (out == nullptr || out_size < kCountBytes) return fail(EOVERFLOW);
+    // Zeroed, one byte longer than the request: the driver adds no terminator.
+    std::array<std::uint8_t, kDeviceIdRequest + 1> area{};
+    if (::ioctl(fd, lpioc_get_device_id(kDeviceIdRequest), area.data()) < 0) return fail(errno);
+    // The driver passes the printer's own count on, which may count itself or
+    // not, or be little-endian. What the library needs is the number of text
+    // bytes that really arrived: count them, and fit them to the caller's area.
+    const char* text = reinterpret_cast<const char*>(area.data() + kCountBytes);
+    const std::uint32_t arrived = static_cast<std::uint32_t>(::strnlen(text, kDeviceIdRequest - kCountBytes));
+    const std::uint32_t count = std::min(arrived, out_size - kCountBytes);
+    std::memset(out, 0, out_size);
+    out[0] = static_cast<std::uint8_t>(count >> 8);
+    out[1] = static_cast<std::uint8_t>(count & 0xFFu);
+    std::memcpy(out + kCountBytes, text, count);
+    returned = kCountBytes + count;
+    return true;
+}
+
+bool UsblpDeviceLayer::device_descriptor(int fd, std::uint8_t* out, std::uint32_t out_size, std::uint32_t& returned) {
+    if (out == nullptr || out_size < kDescriptorLength) return fail(EOVERFLOW);
+    // The driver tells the vendor and product IDs, not the whole descriptor;
+    // the rest of the record stays zero.
+    std::array<int, 2> ids{};
+    if (::ioctl(fd, lpioc_get_vid_pid(static_cast<std::uint32_t>(sizeof ids)), ids.data()) < 0) {
+        return fail(errno);
+    }
+    std::memset(out, 0, out_size);
+    out[0] = kDescriptorLength;
+    out[1] = kDeviceDescriptorType;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        const auto value = static_cast<std::uint16_t>(ids[i]);
+        out[8 + 2 * i] = static_cast<std::uint8_t>(value & 0xFFu);
+        out[9 + 2 * i] = static_cast<std::uint8_t>(value >> 8);
+    }
+    returned = kDescriptorLength;
+    return true;
+}
+
+bool UsblpDeviceLayer::io_control(Handle handle, std::uint32_t code, const void* /*in*/, std::uint32_t /*in_size*/,
+                                  void* out, std::uint32_t out_size, std::uint32_t& returned) {
+    returned = 0;
+    if (!known(handle)) return fail(EBADF);
+    const int fd = static_cast<int>(handle);
+    auto* bytes = static_cast<std::uint8_t*>(out);
+    switch (code) {
+        case GET_DEVICE_ID:
+            return device_id(fd, bytes, out_size, returned);
+        case GET_DEVICE_DESCRIPTOR:
+            return device_descriptor(fd, bytes, out_size, returned);
+        case SET_WRITE_TIMEOUT:
+        case SET_READ_TIMEOUT:
+            // usblp has no driver time-outs; this layer keeps its own.
+            return true;
+        default:
+            return fail(EINVAL);
+    }
+}
+
+bool UsblpDeviceLayer::read(Handle handle, void* buffer, std::uint32_t length, std::uint32_t& got) {
+    got = 0;
+    if (!known(handle)) return fail(EBADF);
+    if (length == 0) return true;
+    if (buffer == nullptr) return fail(EFAULT);
+    const int fd = static_cast<int>(handle);
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(config_.read_timeout_ms);
+    for (;;) {
+        short revents = 0;
+        const int ready = wait_for(fd, POLLIN, deadline, revents);
+        if (ready == 0) return fail(ETIMEDOUT);
+        if (ready < 0) return fail(errno);
+        if ((revents & POLLIN) == 0) return fail(ENODEV);  // hung up with nothing left to read
+        // One read, as one bulk transfer: what the printer sent in one go.
+        const ssize_t n = ::read(fd, buffer, length);
+        if (n >= 0) {
+            got = static_cast<std::uint32_t>(n);
+            return true;
+        }
+        if (errno != EAGAIN && errno != EINTR) return fail(errno);
+        pause_before_retry(deadline);
+    }
+}
+
+bool UsblpDeviceLayer::write(Handle handle, const void* data, std::uint32_t length, std::uint32_t& written) {
+    written = 0;
+    if (!known(handle)) return fail(EBADF);
+    if (length == 0) return true;
+    if (data == nullptr) return fail(EFAULT);
+    const int fd = static_cast<int>(handle);
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(config_.write_timeout_ms);
+    short revents = 0;
+    while (written < length) {
+        const int ready = wait_for(fd, POLLOUT, deadline, revents);
+        if (ready == 0) return fail(ETIMEDOUT);
+        if (ready < 0) return fail(errno);
+        if (hung_up(revents)) return fail(ENODEV);
+        const ssize_t n = ::write(fd, bytes + written, length - written);
+        if (n > 0) {
+            written += static_cast<std::uint32_t>(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            pause_before_retry(deadline);
+        } else {
+            return fail(n == 0 ? EIO : errno);
+        }
+    }
+    // usblp sends the last block after write() has returned, and drops it if
+    // the node is closed first: the write is done once the driver says the
+    // node is writable again. Until then the bytes count as handed over (the
+    // library must not send them a second time), but not as delivered.
+    const int done = wait_for(fd, POLLOUT, deadline, revents);
+    if (done == 0) return fail(ETIMEDOUT);
+    if (done < 0) return fail(errno);
+    if (hung_up(revents)) return fail(ENODEV);
+    return true;
+}
+
+void UsblpDeviceLayer::close(Handle handle) {
+    if (handles_.erase(handle) != 0) ::close(static_cast<int>(handle));
+}
+
+void UsblpDeviceLayer::sleep_ms(std::uint32_t ms) { config_.sleep(ms); }
+
+void UsblpDeviceLayer::debug_output(const char* text) { config_.debug(text); }
+
+void UsblpDeviceLayer::standard_output(const char* text) { config_.out(text); }
+
+DeviceLayer& usblp_device_layer() {
+    static UsblpDeviceLayer layer;
+    return layer;
+}
+
+}  // namespace veltport
