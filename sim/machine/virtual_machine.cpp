@@ -131,7 +131,7 @@ struct VirtualMachine::Impl {
     // The library instance must never run over a device tree that is gone.
     ~Impl() {
         if (g_library_owner != this) return;
-        veltport::bind_platform_device_layer();
+        veltport::unbind_device_layer();
         g_library_owner = nullptr;
     }
     Impl(const Impl&) = delete;
@@ -147,7 +147,7 @@ public:
     StaticUsbLibrary(const void* owner, bool complete) : owner_(owner), complete_(complete) {}
     ~StaticUsbLibrary() override {
         if (g_library_owner != owner_) return;  // its machine is gone and has unbound it
-        veltport::bind_platform_device_layer();
+        veltport::unbind_device_layer();
         g_library_owner = nullptr;
     }
     StaticUsbLibrary(const StaticUsbLibrary&) = delete;

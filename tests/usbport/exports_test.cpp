@@ -15,7 +15,7 @@ namespace {
 
 class StaticBindingTest : public ::testing::Test {
 protected:
-    void TearDown() override { bind_platform_device_layer(); }
+    void TearDown() override { unbind_device_layer(); }
 };
 
 TEST_F(StaticBindingTest, ExportsRunOverTheBoundDeviceLayer) {

@@ -1,6 +1,6 @@
 // The library's C interface: every export forwards to one instance of
 // UsbPortLibrary, which holds all of the library's state.
-#include "usbport/exports/static_binding.h"
+#include "usbport/exports/exported_instance.h"
 #include "veltport.h"
 
 #if defined(_WIN32) && defined(VELTPORT_BUILDING)
@@ -8,22 +8,9 @@
 #endif
 
 namespace veltport {
-
 namespace {
-
-UsbPortLibrary& instance() {
-    static UsbPortLibrary library(platform_device_layer());
-    return library;
-}
-
+UsbPortLibrary& instance() { return exported_instance(); }
 }  // namespace
-
-void bind_device_layer(DeviceLayer& layer) { instance() = UsbPortLibrary(layer); }
-
-void bind_platform_device_layer() { bind_device_layer(platform_device_layer()); }
-
-const UsbPortLibrary& bound_library() { return instance(); }
-
 }  // namespace veltport
 
 extern "C" {

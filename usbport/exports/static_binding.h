@@ -11,8 +11,8 @@ namespace veltport {
 // Puts the instance back into its load-time state (no interface class chosen,
 // no cached names) and makes it use `layer`, which must outlive its use.
 void bind_device_layer(DeviceLayer& layer);
-// The same, over the system's own device layer, as when the library is loaded.
-void bind_platform_device_layer();
+// Detaches the instance from any bound layer: it then finds no printer.
+void unbind_device_layer();
 // The instance the exports forward to.
 const UsbPortLibrary& bound_library();
 
