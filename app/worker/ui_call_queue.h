@@ -1,0 +1,54 @@
+#pragma once
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace fwup {
+
+// Carries calls from a worker thread to the thread that owns the window, and
+// waits for each to finish there. Windows may only be touched by the thread
+// that created them, so everything a procedure does to the dialog passes
+// through here. Portable: the window system only supplies `wake`, which must
+// make the UI thread call run_pending() soon (a posted window message).
+class UiCallQueue {
+public:
+    // Asks the UI thread to run the queue; false when it can no longer be asked.
+    using Wake = std::function<bool()>;
+
+    // The calling thread becomes the UI thread.
+    explicit UiCallQueue(Wake wake);
+    UiCallQueue(const UiCallQueue&) = delete;
+    UiCallQueue& operator=(const UiCallQueue&) = delete;
+
+    // Runs `call` on the UI thread and returns when it has finished; on the UI
+    // thread itself it runs at once. After close() the call is dropped.
+    // Returns whether the call ran.
+    bool invoke(const std::function<void()>& call);
+
+    // UI thread: runs every queued call, in order.
+    void run_pending();
+
+    // UI thread, once the window is gone: drops queued calls, releases their
+    // callers, and makes every later invoke() from another thread a no-op.
+    void close();
+
+    bool on_ui_thread() const { return std::this_thread::get_id() == ui_thread_; }
+
+private:
+    struct Request {
+        const std::function<void()>* call;
+        bool done = false;
+        bool ran = false;
+    };
+
+    Wake wake_;
+    const std::thread::id ui_thread_;
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    std::deque<Request*> queue_;
+    bool closed_ = false;
+};
+
+}  // namespace fwup
