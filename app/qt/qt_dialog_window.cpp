@@ -1,0 +1,329 @@
+#include "app/qt/qt_dialog_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QThread>
+
+#include <algorithm>
+#include <climits>
+#include <utility>
+
+namespace fwup {
+
+namespace {
+
+enum class Kind { Button, Label, Group, Progress };
+
+// The Windows template, in its order (which is also the tab order).
+struct ControlTemplate {
+    int id;  // -1: a control without an id
+    Kind kind;
+    const char* text;
+    int x, y, width, height;  // dialog units
+    bool enabled;
+    bool visible;
+};
+
+constexpr int kNoId = -1;
+constexpr int kDialogWidth = 210;
+constexpr int kDialogHeight = 157;
+
+constexpr ControlTemplate kTemplate[] = {
+    {IDC_EXIT, Kind::Button, "Exit", 117, 113, 70, 14, true, true},
+    {IDC_UPGRADE_NOW, Kind::Button, "Upgrade Now", 25, 113, 70, 14, false, true},
+    {IDC_VERIFY, Kind::Button, "Verify Information", 37, 85, 139, 15, true, true},
+    {kNoId, Kind::Label, "Model Name:", 36, 19, 50, 8, true, true},
+    {IDC_MODEL_NAME, Kind::Label, "...", 96, 19, 80, 8, true, true},
+    {kNoId, Kind::Label, "F/W File:", 36, 32, 50, 8, true, true},
+    {IDC_FW_FILE, Kind::Label, "...", 96, 32, 80, 8, true, true},
+    {kNoId, Kind::Label, "File Version:", 36, 45, 50, 8, true, true},
+    {IDC_FILE_VERSION, Kind::Label, "...", 96, 45, 80, 8, true, true},
+    {kNoId, Kind::Label, "F/W Version:", 36, 58, 50, 8, true, true},
+    {IDC_FW_VERSION, Kind::Label, "...", 96, 58, 80, 8, true, true},
+    {IDC_STATUS, Kind::Label, "", 13, 143, 186, 8, true, true},
+    {kNoId, Kind::Group, "", 5, 137, 200, 17, true, true},
+    {IDC_PROGRESS, Kind::Progress, "", 37, 85, 139, 15, true, false},
+};
+
+// The dialogs' colours: light grey with black text.
+const QColor kBackground(kDialogBackground.red, kDialogBackground.green, kDialogBackground.blue);
+const QColor kText(kDialogText.red, kDialogText.green, kDialogText.blue);
+
+QString to_qt(const std::string& text) { return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())); }
+
+int to_int(std::uint32_t value) { return static_cast<int>(std::min<std::uint32_t>(value, INT_MAX)); }
+
+QMessageBox::Icon to_qt(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::Error:
+            return QMessageBox::Critical;
+        case MessageIcon::Question:
+            return QMessageBox::Question;
+        case MessageIcon::Information:
+            break;
+    }
+    return QMessageBox::Information;
+}
+
+}  // namespace
+
+QFont dialog_font() {
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSize(10);
+    font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
+DialogUnits dialog_units(const QFont& font) {
+    const QFontMetrics metrics(font);
+    // The average width as the dialog manager measures it, over the 52 letters.
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    DialogUnits units{(letters / 26 + 1) / 2, metrics.height()};
+    // A system without any font still gets a usable window.
+    if (units.base_x <= 0) units.base_x = 7;
+    if (units.base_y <= 0) units.base_y = 16;
+    return units;
+}
+
+// The control changes of the procedures, done on the window's thread. A call
+// from the worker waits there until the window has done it.
+class QtDialogWindow::Controls final : public DialogControls {
+public:
+    explicit Controls(QtDialogWindow& window) : window_(window) {}
+
+    void set_title(const std::string& text) override {
+        on_ui([&] { window_.setWindowTitle(to_qt(text)); });
+    }
+    void set_text(int control_id, const std::string& text) override {
+        on_ui([&] {
+            QWidget* control = window_.control(control_id);
+            if (auto* label = qobject_cast<QLabel*>(control)) {
+                label->setText(to_qt(text));
+                // The line may be too short for the whole text, as on Windows.
+                if (control_id == IDC_STATUS) label->setToolTip(label->text());
+            } else if (auto* button = qobject_cast<QPushButton*>(control)) {
+                button->setText(to_qt(text));
+            }
+        });
+    }
+    void enable(int control_id, bool enabled) override {
+        on_ui([&] {
+            if (QWidget* control = window_.control(control_id)) control->setEnabled(enabled);
+        });
+    }
+    void show(int control_id, bool visible) override {
+        on_ui([&] {
+            if (QWidget* control = window_.control(control_id)) control->setVisible(visible);
+        });
+    }
+    void set_progress_range(std::uint32_t upper) override {
+        on_ui([&] { progress().setRange(0, to_int(upper)); });
+    }
+    void set_progress_pos(std::uint32_t pos) override {
+        // Windows' progress bar keeps a position beyond the range at its end.
+        on_ui([&] {
+            QProgressBar& bar = progress();
+            bar.setValue(std::min(to_int(pos), bar.maximum()));
+        });
+    }
+    void begin_wait_cursor() override {
+        on_ui([&] {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            ++wait_cursor_depth_;
+        });
+    }
+    void end_wait_cursor() override {
+        on_ui([&] {
+            if (wait_cursor_depth_ == 0) return;
+            --wait_cursor_depth_;
+            QApplication::restoreOverrideCursor();
+        });
+    }
+    bool ask_yes_no(const std::string& text, const std::string& caption) override {
+        bool yes = false;
+        on_ui([&] {
+            QMessageBox box(QMessageBox::Question, to_qt(caption), to_qt(text), QMessageBox::Yes | QMessageBox::No,
+                            &window_);
+            box.setDefaultButton(QMessageBox::Yes);
+            yes = box.exec() == QMessageBox::Yes;
+        });
+        return yes;
+    }
+    void message_box(const std::string& text, const std::string& caption, MessageIcon icon) override {
+        on_ui([&] {
+            QMessageBox box(to_qt(icon), to_qt(caption), to_qt(text), QMessageBox::Ok);  // no owner
+            box.exec();
+        });
+    }
+    void end_dialog(int result) override {
+        on_ui([&] { window_.done(result); });
+    }
+
+    int wait_cursor_depth() const { return wait_cursor_depth_; }
+
+private:
+    template <class Call>
+    void on_ui(Call&& call) {
+        if (QThread::currentThread() == window_.thread()) {
+            call();
+            return;
+        }
+        QMetaObject::invokeMethod(&window_, std::forward<Call>(call), Qt::BlockingQueuedConnection);
+    }
+
+    QProgressBar& progress() { return *static_cast<QProgressBar*>(window_.control(IDC_PROGRESS)); }
+
+    QtDialogWindow& window_;
+    int wait_cursor_depth_ = 0;  // window's thread only
+};
+
+QtDialogWindow::QtDialogWindow(UpgradeDialog& logic, QWidget* parent)
+    : QDialog(parent),
+      logic_(logic),
+      controls_(std::make_unique<Controls>(*this)),
+      runner_([this] {
+          // From the worker: the window's thread collects it when it gets there.
+          QMetaObject::invokeMethod(this, [this] { runner_.finished(); }, Qt::QueuedConnection);
+      }) {
+    build();
+}
+
+QtDialogWindow::~QtDialogWindow() {
+    finish_procedure();
+    while (controls_->wait_cursor_depth() > 0) controls_->end_wait_cursor();
+}
+
+void QtDialogWindow::build() {
+    setWindowTitle(QStringLiteral("F/W Upgrade Utility"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setWindowIcon(QIcon(QStringLiteral(":/fwupgrade.ico")));
+    setFont(dialog_font());
+    units_ = dialog_units(font());
+    setFixedSize(units_.x(kDialogWidth), units_.y(kDialogHeight));
+
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, kBackground);
+    colours.setColor(QPalette::WindowText, kText);
+    setPalette(colours);
+    setAutoFillBackground(true);
+
+    QWidget* previous_stop = nullptr;
+    for (const ControlTemplate& t : kTemplate) {
+        QWidget* widget = nullptr;
+        switch (t.kind) {
+            case Kind::Button: {
+                auto* button = new QPushButton(QString::fromLatin1(t.text), this);
+                // The Enter key presses the focused button, none is the default one.
+                button->setAutoDefault(true);
+                button->setDefault(false);
+                connect(button, &QPushButton::clicked, this, [this, id = t.id] { on_button(id); });
+                widget = button;
+                break;
+            }
+            case Kind::Label: {
+                auto* label = new QLabel(QString::fromLatin1(t.text), this);
+                // Texts from the settings file and the printer are shown as they are.
+                label->setTextFormat(Qt::PlainText);
+                label->setWordWrap(true);
+                label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+                widget = label;
+                break;
+            }
+            case Kind::Group:
+                widget = new QGroupBox(QString::fromLatin1(t.text), this);
+                widget->lower();  // the frame stays behind the status line it frames
+                break;
+            case Kind::Progress: {
+                auto* bar = new QProgressBar(this);
+                bar->setTextVisible(false);
+                bar->setRange(0, 100);
+                bar->setValue(0);
+                widget = bar;
+                break;
+            }
+        }
+        widget->setGeometry(units_.x(t.x), units_.y(t.y), units_.x(t.width), units_.y(t.height));
+        widget->setEnabled(t.enabled);
+        widget->setVisible(t.visible);
+        if (t.id != kNoId) controls_by_id_[t.id] = widget;
+        if (t.kind == Kind::Button) {
+            if (previous_stop != nullptr) setTabOrder(previous_stop, widget);
+            previous_stop = widget;
+        }
+    }
+}
+
+QWidget* QtDialogWindow::control(int control_id) const {
+    const auto found = controls_by_id_.find(control_id);
+    return found == controls_by_id_.end() ? nullptr : found->second;
+}
+
+DialogControls& QtDialogWindow::controls() { return *controls_; }
+
+bool QtDialogWindow::busy() const { return runner_.busy() || logic_.busy(); }
+
+bool QtDialogWindow::start() {
+    if (!logic_.initialise(*controls_) || ended_) return false;
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+    show();
+    control(IDC_EXIT)->setFocus();
+    return true;
+}
+
+int QtDialogWindow::run() {
+    if (start()) exec();
+    finish_procedure();
+    return end_result_;
+}
+
+void QtDialogWindow::finish_procedure() {
+    // The worker may be waiting for this thread to do a control change.
+    while (runner_.busy()) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void QtDialogWindow::on_button(int control_id) {
+    if (busy() || ended_) return;
+    if (control_id == IDC_EXIT) {
+        logic_.on_command(control_id, *controls_);
+        return;
+    }
+    runner_.start([this, control_id] { logic_.on_command(control_id, *controls_); });
+}
+
+void QtDialogWindow::done(int result) {
+    ended_ = true;
+    end_result_ = result;
+    QDialog::done(result);
+}
+
+void QtDialogWindow::accept() {
+    if (!busy()) done(kDialogResultOk);
+}
+
+void QtDialogWindow::reject() {
+    if (!busy()) done(kDialogResultCancel);
+}
+
+void QtDialogWindow::closeEvent(QCloseEvent* event) {
+    if (busy()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+}  // namespace fwup
