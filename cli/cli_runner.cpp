@@ -12,6 +12,7 @@
 #include "app/dialog/upgrade_dialog.h"
 #include "cli/cli_options.h"
 #include "cli/console_dialog.h"
+#include "cli/real_system.h"
 #include "sim/machine/virtual_machine.h"
 #include "transfer/status_texts.h"
 
@@ -47,6 +48,22 @@ ConsoleDialog::Answerer make_answerer(const CliOptions& options, CliIo& io) {
     };
 }
 
+// Presses the buttons the command asks for, on whichever machine is given.
+int run_dialog(const CliOptions& options, CliIo& io, OsVersionSource& os, DialogServices services) {
+    ConsoleDialog console(io.out, io.err_is_terminal ? &io.err : nullptr, make_answerer(options, io));
+    UpgradeApp app(AppEnvironment{os, std::move(services), options.config});
+    app.init_instance([&](UpgradeDialog& dialog) {
+        if (!dialog.initialise(console)) return;
+        dialog.on_command(IDC_VERIFY, console);
+        if (options.command == Command::Upgrade && console.enabled(IDC_UPGRADE_NOW) && !console.ended()) {
+            dialog.on_command(IDC_UPGRADE_NOW, console);
+        }
+        // The operator leaves through Exit, which releases the USB port library.
+        if (!console.ended()) dialog.on_command(IDC_EXIT, console);
+    });
+    return exit_status(options.command, console.status());
+}
+
 }  // namespace
 
 int run_cli(const std::vector<std::string>& args, CliIo io) {
@@ -61,17 +78,22 @@ int run_cli(const std::vector<std::string>& args, CliIo io) {
     }
     const CliOptions& options = *parsed.options;
 
-    if (!options.virtual_printer) {
-        io.err << kProgram
-               << "this build has no adapters for real printers on this system yet; "
-                  "run against a virtual printer with --virtual-printer FILE\n";
-        return kExitUsage;
-    }
     // FWINFO.INI in the current directory may be missing (the defaults then
     // apply, as for the dialog program); a file named on purpose must exist.
     if (options.config != CliOptions{}.config && !Profile::load(options.config)) {
         io.err << kProgram << "cannot read the settings file " << options.config << '\n';
         return kExitUsage;
+    }
+
+    if (!options.virtual_printer) {
+        const std::unique_ptr<RealSystem> system = make_real_system();
+        if (!system) {
+            io.err << kProgram
+                   << "this build has no adapters for real printers on this system; "
+                      "run against a virtual printer with --virtual-printer FILE\n";
+            return kExitUsage;
+        }
+        return run_dialog(options, io, system->os_version(), system->services());
     }
 
     std::string error;
@@ -80,29 +102,15 @@ int run_cli(const std::vector<std::string>& args, CliIo io) {
         io.err << kProgram << error << '\n';
         return kExitUsage;
     }
-
-    ConsoleDialog console(io.out, io.err_is_terminal ? &io.err : nullptr, make_answerer(options, io));
-    AppEnvironment environment{machine->os_version(),
-                               DialogServices{machine->parallel_ports(), machine->image_files(), machine->clock(),
-                                              machine->library_loader()},
-                               options.config};
-    UpgradeApp app(environment);
-    app.init_instance([&](UpgradeDialog& dialog) {
-        if (!dialog.initialise(console)) return;
-        dialog.on_command(IDC_VERIFY, console);
-        if (options.command == Command::Upgrade && console.enabled(IDC_UPGRADE_NOW) && !console.ended()) {
-            dialog.on_command(IDC_UPGRADE_NOW, console);
-        }
-        // The operator leaves through Exit, which releases the USB port library.
-        if (!console.ended()) dialog.on_command(IDC_EXIT, console);
-    });
-
+    const int status = run_dialog(options, io, machine->os_version(),
+                                  DialogServices{machine->parallel_ports(), machine->image_files(),
+                                                 machine->clock(), machine->library_loader()});
     if (const std::string problem = machine->recording_problem(); !problem.empty()) {
         io.err << kProgram << problem << '\n';
     }
     const int left_open = machine->open_lpt_ports() + machine->open_usb_handles() + machine->open_image_files();
     if (left_open != 0) io.err << kProgram << "virtual machine: " << left_open << " handle(s) left open\n";
-    return exit_status(options.command, console.status());
+    return status;
 }
 
 }  // namespace fwup::cli

@@ -7,13 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "app/binding/system_library_loader.h"
 #include "app/dialog/upgrade_app.h"
 #include "app/win32/dialog_window.h"
-#include "app/win32/win32_parallel_ports.h"
 #include "app/win32/win32_system.h"
 #include "sim/machine/virtual_machine.h"
-#include "transfer/std_image_files.h"
 
 namespace {
 
@@ -59,11 +56,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_l
     const char* virtual_machine = std::getenv(kVirtualPrinterVariable);
     if (virtual_machine != nullptr && *virtual_machine != '\0') return run_on_virtual_machine(instance, virtual_machine);
 
-    fwup::Win32OsVersion os;
-    fwup::Win32ParallelPorts ports;
-    fwup::StdImageFiles images;
-    fwup::Win32Clock clock;
-    fwup::SystemLibraryLoader loader;
-    run(instance, os, fwup::DialogServices{ports, images, clock, loader});
+    fwup::Win32System system;
+    run(instance, system.os_version(), system.services());
     return 0;
 }

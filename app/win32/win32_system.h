@@ -2,8 +2,12 @@
 #include <cstdint>
 #include <optional>
 
+#include "app/binding/system_library_loader.h"
+#include "app/dialog/upgrade_dialog.h"
 #include "app/platform/platform_flags.h"
+#include "app/win32/win32_parallel_ports.h"
 #include "transfer/clock.h"
+#include "transfer/std_image_files.h"
 
 namespace fwup {
 
@@ -18,6 +22,25 @@ public:
 class Win32OsVersion final : public OsVersionSource {
 public:
     std::optional<OsVersion> query() override;
+};
+
+// Everything the program runs over on a real Windows machine: the printer
+// ports, image files, the clock, the version query and the library loader.
+class Win32System {
+public:
+    Win32System() = default;
+    Win32System(const Win32System&) = delete;
+    Win32System& operator=(const Win32System&) = delete;
+
+    OsVersionSource& os_version() { return os_; }
+    DialogServices services() { return DialogServices{ports_, images_, clock_, loader_}; }
+
+private:
+    Win32OsVersion os_;
+    Win32ParallelPorts ports_;
+    StdImageFiles images_;
+    Win32Clock clock_;
+    SystemLibraryLoader loader_;
 };
 
 }  // namespace fwup

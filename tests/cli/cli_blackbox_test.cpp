@@ -153,7 +153,6 @@ TEST(CliBlackBox, UsageErrorsAndRefusedMachineFilesExitWith2) {
         {"no command", "--virtual-printer vm.ini", "fwupgrade-cli: no command: say verify or upgrade\nusage:"},
         {"unknown command", "--virtual-printer vm.ini flash", "fwupgrade-cli: unknown command flash\n"},
         {"unknown option", "--fast verify", "fwupgrade-cli: unknown option --fast\n"},
-        {"no real adapters", "verify", "fwupgrade-cli: this build has no adapters for real printers"},
         {"missing machine file", "--virtual-printer none.ini verify",
          "fwupgrade-cli: none.ini: cannot read the virtual machine file\n"},
         {"invalid value", "--virtual-printer bad.ini verify",
@@ -171,6 +170,15 @@ TEST(CliBlackBox, UsageErrorsAndRefusedMachineFilesExitWith2) {
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err.rfind(row.err_start, 0), 0u) << r.err;
     }
+}
+
+// Without a virtual machine the real adapters run: this system answers as
+// Windows 2000, so the USB port library is looked for in the current folder.
+TEST(CliBlackBox, RealSystemLooksForTheLibraryInTheCurrentFolder) {
+    CliFolder f("real");
+    const Result r = f.run("verify");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.out, "Message: Can't find 'veltport.dll' file\n");
 }
 
 TEST(CliBlackBox, ConfigElsewhereNamesItsImageRelativeToTheCurrentFolder) {
