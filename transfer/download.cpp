@@ -172,15 +172,24 @@ private:
     bool send_image(WriteBlock write_block) {
         std::uint64_t sent = 0;
         for (;;) {
-            std::uint32_t got = 0;
-            const bool read_ok = file_->read(block_.get(), kTransferBlockSize, got);
-            got = std::min(got, kTransferBlockSize);
-            if (got == 0) {
-                // End of file must also be the end of the image whose size was announced.
-                if (read_ok && sent == size_) return true;
+            // Never more than the size taken at the start: the demo command
+            // announced it, and the printer reads whatever follows as commands.
+            // The file must end there too; one that grew is not the image
+            // whose size was taken.
+            if (sent == size_) {
+                std::uint32_t beyond = 0;
+                if (file_->read(block_.get(), 1, beyond) && beyond == 0) return true;
                 set_status(ctx_.dialog, text::kErrorReadingFile);
                 return false;
             }
+            const auto wanted = static_cast<std::uint32_t>(std::min<std::uint64_t>(kTransferBlockSize, size_ - sent));
+            std::uint32_t got = 0;
+            // A file that ends early, or cannot be read, is not the image whose size was taken.
+            if (!file_->read(block_.get(), wanted, got) || got == 0) {
+                set_status(ctx_.dialog, text::kErrorReadingFile);
+                return false;
+            }
+            got = std::min(got, wanted);
             const BlockWrite written = write_block(block_.get(), got);
             if (written != BlockWrite::Written) {
                 set_status(ctx_.dialog, text::kWritingDataError);

@@ -487,7 +487,11 @@ std::vector<NamedFault> named_faults() {
         {"image ends before its size", download,
          [](Scene& s, const Variant&) { s.image.claimed_size = kImageSize + 100; }, says(kErrorReadingFile)},
         {"image grew after its size was taken", download,
-         [](Scene& s, const Variant&) { s.image.claimed_size = kImageSize - 100; }, says(kErrorReadingFile)},
+         [](Scene& s, const Variant&) { s.image.claimed_size = kImageSize - 100; }, says(kErrorReadingFile),
+         // Nothing past the size the printer was told about reaches it.
+         [](const Observed& seen, const std::string& where) {
+             EXPECT_EQ(seen.image.size(), kImageSize - 100) << where;
+         }},
     };
 }
 
