@@ -126,7 +126,10 @@ struct VirtualMachine::Impl {
           clock(std::move(machine_clock)),
           start_tick(clock->tick_ms()),
           os(c.os),
-          usb(*clock, veltport::OsVersionInfo{c.os.platform_id, c.os.major, c.os.minor}) {}
+          usb(*clock, veltport::OsVersionInfo{c.os.platform_id, c.os.major, c.os.minor}) {
+        // A machine may carry an image of any size: its memory must not grow per block.
+        usb.keep_call_log(false);
+    }
 
     // The library instance must never run over a device tree that is gone.
     ~Impl() {

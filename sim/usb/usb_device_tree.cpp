@@ -89,6 +89,12 @@ void UsbDeviceTree::clear_records() {
     counters_ = UsbCounters{};
     counters_.open_handles = open_now;
     open_calls_.clear();
+    for (InterfaceClass& cls : classes_) {
+        for (UsbDevice& member : cls.members) {
+            member.write_timeouts.clear();
+            member.read_timeouts.clear();
+        }
+    }
     debug_text_.clear();
     standard_text_.clear();
 }
@@ -168,7 +174,7 @@ void UsbDeviceTree::destroy_interface_set(DeviceSet set) {
 }
 
 Handle UsbDeviceTree::open(const char* path, std::uint32_t access, std::uint32_t share) {
-    open_calls_.push_back(UsbOpenCall{path, access, share, false});
+    if (keep_call_log_) open_calls_.push_back(UsbOpenCall{path, access, share, false});
     const std::string wanted(path);
     UsbDevice* device = nullptr;
     Endpoint endpoint = Endpoint::Control;
@@ -204,7 +210,7 @@ Handle UsbDeviceTree::open(const char* path, std::uint32_t access, std::uint32_t
     handles_.emplace(handle, OpenHandle{device, endpoint, access});
     ++counters_.opens;
     ++counters_.open_handles;
-    open_calls_.back().opened = true;
+    if (keep_call_log_) open_calls_.back().opened = true;
     return handle;
 }
 
@@ -257,8 +263,10 @@ bool UsbDeviceTree::answer_request(UsbDevice& device, std::uint32_t code, const 
             }
             const auto* text = static_cast<const char*>(in);
             const std::size_t length = text == nullptr ? 0 : strnlen(text, in_size);
-            (write_side ? device.write_timeouts : device.read_timeouts)
-                .emplace_back(text == nullptr ? "" : std::string(text, length));
+            if (keep_call_log_) {
+                (write_side ? device.write_timeouts : device.read_timeouts)
+                    .emplace_back(text == nullptr ? "" : std::string(text, length));
+            }
             return true;
         }
         default:

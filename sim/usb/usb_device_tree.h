@@ -115,6 +115,10 @@ public:
     const std::string& debug_text() const { return debug_text_; }
     const std::string& standard_text() const { return standard_text_; }
     void clear_records();
+    // Whether each open and each time-out text is logged (tests read them).
+    // A long-running machine turns it off: the log would grow with every
+    // block of an image, while the counters stay.
+    void keep_call_log(bool keep) { keep_call_log_ = keep; }
 
     // --- veltport::DeviceLayer. ---
     std::optional<veltport::OsVersionInfo> query_os_version() override;
@@ -170,6 +174,7 @@ private:
     std::uint32_t last_error_ = 0;
     UsbCounters counters_;
     std::vector<UsbOpenCall> open_calls_;
+    bool keep_call_log_ = true;
     std::string debug_text_;
     std::string standard_text_;
 };

@@ -142,6 +142,27 @@ TEST(VirtualMachine, RealLibraryFindsTheFirstPrinterThatOpens) {
     EXPECT_EQ(machine->open_usb_handles(), 0);
 }
 
+TEST(VirtualMachine, UsbTransfersKeepNoPerCallLog) {
+    MachineConfig config;
+    config.printers = {usb_printer("MODEL:Any;")};
+    auto machine = make(config);
+    auto library = machine->library_loader().load("veltport");
+    ASSERT_NE(library, nullptr);
+    const auto get_device_id = reinterpret_cast<GetDeviceIDFn>(library->find_export("GetDeviceID"));
+    const auto write = reinterpret_cast<WriteToUsbPortFn>(library->find_export("WriteToUsbPort"));
+    std::array<char, 256> id{};
+    std::uint32_t capacity = 255;
+    ASSERT_EQ(get_device_id(id.data(), &capacity), 1);
+    const std::array<unsigned char, 8192> block{};
+    for (int i = 0; i < 50; ++i) {
+        std::uint32_t written = 0;
+        ASSERT_EQ(write(block.data(), static_cast<std::uint32_t>(block.size()), &written, "10000"), 0);
+    }
+    // Memory must not grow with the image: only the counters move.
+    EXPECT_GE(machine->usb().counters().opens, 50u);
+    EXPECT_TRUE(machine->usb().open_calls().empty());
+}
+
 TEST(VirtualMachine, TranscriptHasOneTimedHexLinePerCommandAndAppends) {
     TempDir dir;
     const fs::path transcript = dir.path() / "t.txt";
