@@ -8,6 +8,7 @@
 #include "transfer/procedures.h"
 #include "transfer/progress_scale.h"
 #include "transfer/status_texts.h"
+#include "transfer/transfer_block.h"
 
 namespace fwup {
 namespace {
@@ -163,7 +164,7 @@ private:
     }
 
     void start_data_phase() {
-        block_ = std::make_unique<std::uint8_t[]>(kTransferBlockSize);
+        block_ = make_transfer_block();
         last_update_ = now_ = ctx_.clock.tick_ms();
     }
 
@@ -256,7 +257,7 @@ private:
     std::optional<exchange::WaitCursor> cursor_;
     std::unique_ptr<ImageFile> file_;
     std::unique_ptr<ParallelPort> port_;
-    std::unique_ptr<std::uint8_t[]> block_;
+    TransferBlock block_;
     std::uint32_t last_update_ = 0;
     std::uint32_t now_ = 0;
     std::string system_error_;  // the port's text for a failed data write

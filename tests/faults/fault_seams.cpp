@@ -1,5 +1,6 @@
 #include "tests/faults/fault_seams.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <new>
@@ -178,8 +179,8 @@ std::unique_ptr<LoadedLibrary> FaultingLibraryLoader::load(const std::string& pa
 }
 
 // ---------------------------------------------------------------------------
-// Transfer blocks: the program's operator new[] and delete[] count the arrays
-// of the transfer block's size. A handful of slots is plenty, since a run
+// Transfer blocks: the program's operator new[] and delete[] (plain and
+// aligned) count the arrays of the transfer block's size. A handful of slots is plenty, since a run
 // holds at most one block; more than that is itself a finding.
 
 namespace {
@@ -188,19 +189,31 @@ std::array<void*, 16> g_blocks{};
 std::int64_t g_live_blocks = 0;
 std::int64_t g_blocks_allocated = 0;
 
+void note_allocated(void* p, std::size_t size) {
+    if (size != kTransferBlockSize) return;
+    ++g_blocks_allocated;
+    ++g_live_blocks;
+    for (void*& slot : g_blocks) {
+        if (slot == nullptr) {
+            slot = p;
+            break;
+        }
+    }
+}
+
 void* allocate(std::size_t size) {
     void* p = std::malloc(size == 0 ? 1 : size);
     if (p == nullptr) throw std::bad_alloc();
-    if (size == kTransferBlockSize) {
-        ++g_blocks_allocated;
-        ++g_live_blocks;
-        for (void*& slot : g_blocks) {
-            if (slot == nullptr) {
-                slot = p;
-                break;
-            }
-        }
-    }
+    note_allocated(p, size);
+    return p;
+}
+
+// aligned_alloc wants a size that is a multiple of the alignment.
+void* allocate_aligned(std::size_t size, std::align_val_t alignment) {
+    const auto align = static_cast<std::size_t>(alignment);
+    void* p = std::aligned_alloc(align, (std::max<std::size_t>(size, 1) + align - 1) / align * align);
+    if (p == nullptr) throw std::bad_alloc();
+    note_allocated(p, size);
     return p;
 }
 
@@ -234,3 +247,8 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
 void operator delete[](void* p) noexcept { fwup::faults::release(p); }
 void operator delete[](void* p, std::size_t) noexcept { fwup::faults::release(p); }
 void operator delete[](void* p, const std::nothrow_t&) noexcept { fwup::faults::release(p); }
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+    return fwup::faults::allocate_aligned(size, alignment);
+}
+void operator delete[](void* p, std::align_val_t) noexcept { fwup::faults::release(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { fwup::faults::release(p); }

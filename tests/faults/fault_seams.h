@@ -76,9 +76,9 @@ private:
     FaultPlan& plan_;
 };
 
-// Transfer blocks (8192-byte arrays) allocated with new[] and not yet freed,
-// and how many were allocated in all; counted by the test program's own
-// operator new[].
+// Transfer blocks (8192-byte arrays) allocated with new[], plain or aligned,
+// and not yet freed, and how many were allocated in all; counted by the test
+// program's own operator new[].
 std::int64_t live_transfer_blocks();
 std::int64_t transfer_blocks_allocated();
 

@@ -8,8 +8,10 @@ namespace {
 
 class MemoryImageFile final : public ImageFile {
 public:
-    MemoryImageFile(const MemoryImage& image, int& live) : image_(image), live_(live) { ++live_; }
-    ~MemoryImageFile() override { --live_; }
+    MemoryImageFile(const MemoryImage& image, MemoryImageFiles& files) : image_(image), files_(files) {
+        ++files_.live_files;
+    }
+    ~MemoryImageFile() override { --files_.live_files; }
     MemoryImageFile(const MemoryImageFile&) = delete;
     MemoryImageFile& operator=(const MemoryImageFile&) = delete;
 
@@ -17,6 +19,7 @@ public:
 
     bool read(std::uint8_t* buf, std::uint32_t capacity, std::uint32_t& got) override {
         got = 0;
+        files_.read_buffers.insert(buf);
         if (image_.read_error_at && offset_ >= *image_.read_error_at) return false;
         std::uint64_t end = std::min<std::uint64_t>(image_.bytes.size(), offset_ + capacity);
         if (image_.read_error_at) end = std::min(end, *image_.read_error_at);
@@ -28,7 +31,7 @@ public:
 
 private:
     const MemoryImage& image_;
-    int& live_;
+    MemoryImageFiles& files_;
     std::uint64_t offset_ = 0;
 };
 
@@ -38,7 +41,7 @@ std::unique_ptr<ImageFile> MemoryImageFiles::open(const std::string& path) {
     const auto it = files.find(path);
     if (it == files.end()) return nullptr;
     opened.push_back(path);
-    return std::make_unique<MemoryImageFile>(it->second, live_files);
+    return std::make_unique<MemoryImageFile>(it->second, *this);
 }
 
 std::vector<std::uint8_t> pattern(std::size_t length) {

@@ -3,6 +3,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@ public:
     std::map<std::string, MemoryImage> files;
     std::vector<std::string> opened;  // paths opened
     int live_files = 0;               // open now
+    std::set<const std::uint8_t*> read_buffers;  // every buffer a read filled
 };
 
 // Bytes that differ from block to block, so a lost or repeated block shows.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -95,6 +96,11 @@ TEST(Download, SucceedsInEveryVariant) {
                         EXPECT_EQ(rig.dialog.questions[0].caption, "Confirm upgrade");
                     }
                     EXPECT_EQ(rig.open_handles(), 0);
+                    // The system copies each block into and out of it; a block on a page boundary keeps those
+                    // copies on whole cache lines.
+                    for (const std::uint8_t* block : rig.images.read_buffers) {
+                        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 4096, 0u);
+                    }
                     EXPECT_EQ(rig.dialog.wait_cursor_shown, 1);
                     EXPECT_EQ(rig.dialog.wait_cursor_depth, 0);
                     EXPECT_TRUE(rig.dialog.boxes.empty());
