@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 namespace fwup::sim {
@@ -15,8 +16,8 @@ using veltport::InterfaceRef;
 
 namespace {
 
-constexpr const char* kWritePipeSuffix = "\\PIPE00";
-constexpr const char* kReadPipeSuffix = "\\PIPE01";
+constexpr std::string_view kWritePipeSuffix = "\\PIPE00";
+constexpr std::string_view kReadPipeSuffix = "\\PIPE01";
 constexpr std::uint16_t kProductId = 0x0001;
 
 // True while the fault still has to happen, counting it down.
@@ -105,8 +106,9 @@ bool UsbDeviceTree::fail(std::uint32_t error) {
 }
 
 UsbDeviceTree::OpenHandle* UsbDeviceTree::find_handle(Handle handle) {
-    auto it = handles_.find(handle);
-    return it == handles_.end() ? nullptr : &it->second;
+    const auto it = std::find_if(handles_.begin(), handles_.end(),
+                                 [handle](const OpenHandle& open) { return open.handle == handle; });
+    return it == handles_.end() ? nullptr : &*it;
 }
 
 std::optional<veltport::OsVersionInfo> UsbDeviceTree::query_os_version() {
@@ -173,31 +175,32 @@ void UsbDeviceTree::destroy_interface_set(DeviceSet set) {
     if (sets_.erase(set) != 0) ++counters_.sets_destroyed;
 }
 
-Handle UsbDeviceTree::open(const char* path, std::uint32_t access, std::uint32_t share) {
-    if (keep_call_log_) open_calls_.push_back(UsbOpenCall{path, access, share, false});
-    const std::string wanted(path);
-    UsbDevice* device = nullptr;
-    Endpoint endpoint = Endpoint::Control;
+// The first present member whose path, or one of whose pipe paths, is the
+// path. Compared in place: the library opens the write pipe for every block.
+std::optional<UsbDeviceTree::Target> UsbDeviceTree::find_target(std::string_view path) {
     for (InterfaceClass& cls : classes_) {
         for (UsbDevice& member : cls.members) {
-            if (!member.present || device != nullptr) continue;
-            if (wanted == member.path) {
-                device = &member;
-            } else if (wanted == member.path + kWritePipeSuffix) {
-                device = &member;
-                endpoint = Endpoint::WritePipe;
-            } else if (wanted == member.path + kReadPipeSuffix) {
-                device = &member;
-                endpoint = Endpoint::ReadPipe;
-            }
+            if (!member.present || !path.starts_with(member.path)) continue;
+            const std::string_view rest = path.substr(member.path.size());
+            if (rest.empty()) return Target{&member, Endpoint::Control};
+            if (rest == kWritePipeSuffix) return Target{&member, Endpoint::WritePipe};
+            if (rest == kReadPipeSuffix) return Target{&member, Endpoint::ReadPipe};
         }
     }
+    return std::nullopt;
+}
+
+Handle UsbDeviceTree::open(const char* path, std::uint32_t access, std::uint32_t share) {
+    if (keep_call_log_) open_calls_.push_back(UsbOpenCall{path, access, share, false});
+    const std::optional<Target> target = find_target(path);
     const auto refuse = [&](std::uint32_t error) {
         ++counters_.failed_opens;
         fail(error);
         return veltport::kInvalidHandle;
     };
-    if (device == nullptr) return refuse(veltport::kErrorFileNotFound);
+    if (!target) return refuse(veltport::kErrorFileNotFound);
+    UsbDevice* device = target->device;
+    const Endpoint endpoint = target->endpoint;
     if (!device->openable) return refuse(veltport::kErrorSharingViolation);
     if (endpoint == Endpoint::WritePipe && happens(device->faults.write_pipe_open_failures)) {
         return refuse(veltport::kErrorGenFailure);
@@ -207,7 +210,7 @@ Handle UsbDeviceTree::open(const char* path, std::uint32_t access, std::uint32_t
     }
     const Handle handle = next_handle_;
     next_handle_ += 4;
-    handles_.emplace(handle, OpenHandle{device, endpoint, access});
+    handles_.push_back(OpenHandle{handle, device, endpoint, access});
     ++counters_.opens;
     ++counters_.open_handles;
     if (keep_call_log_) open_calls_.back().opened = true;
@@ -324,11 +327,15 @@ bool UsbDeviceTree::write(Handle handle, const void* data, std::uint32_t length,
 }
 
 void UsbDeviceTree::close(Handle handle) {
-    if (handles_.erase(handle) == 0) {
+    OpenHandle* open_handle = find_handle(handle);
+    if (open_handle == nullptr) {
         ++counters_.bad_closes;
         fail(veltport::kErrorInvalidHandle);
         return;
     }
+    // Order does not matter; a handle is only ever looked up by its value.
+    *open_handle = handles_.back();
+    handles_.pop_back();
     ++counters_.closes;
     --counters_.open_handles;
 }

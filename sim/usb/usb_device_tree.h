@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/printer/virtual_printer.h"
@@ -143,6 +144,7 @@ public:
 private:
     enum class Endpoint { Control, WritePipe, ReadPipe };
     struct OpenHandle {
+        veltport::Handle handle;
         UsbDevice* device;
         Endpoint endpoint;
         std::uint32_t access;
@@ -158,6 +160,11 @@ private:
 
     InterfaceClass* find_class(const veltport::Guid& guid);
     const InterfaceClass* find_class(const veltport::Guid& guid) const;
+    struct Target {
+        UsbDevice* device;
+        Endpoint endpoint;
+    };
+    std::optional<Target> find_target(std::string_view path);
     OpenHandle* find_handle(veltport::Handle handle);
     bool fail(std::uint32_t error);
     bool answer_request(UsbDevice& device, std::uint32_t code, const void* in, std::uint32_t in_size,
@@ -167,7 +174,7 @@ private:
     std::optional<veltport::OsVersionInfo> os_version_;
     std::deque<InterfaceClass> classes_;  // a deque: members keep their addresses
     std::map<veltport::DeviceSet, DeviceInfoSet> sets_;
-    std::map<veltport::Handle, OpenHandle> handles_;
+    std::vector<OpenHandle> handles_;  // a handful at most: a flat list beats a tree here
     veltport::DeviceSet next_set_ = 0x1000;
     veltport::Handle next_handle_ = 0x100;
     std::uint32_t set_creation_failures_ = 0;
