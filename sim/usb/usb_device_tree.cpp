@@ -210,7 +210,7 @@ Handle UsbDeviceTree::open(const char* path, std::uint32_t access, std::uint32_t
     }
     const Handle handle = next_handle_;
     next_handle_ += 4;
-    handles_.push_back(OpenHandle{handle, device, endpoint, access});
+    handles_.push_back(OpenHandle{*target, handle, access});
     ++counters_.opens;
     ++counters_.open_handles;
     if (keep_call_log_) open_calls_.back().opened = true;

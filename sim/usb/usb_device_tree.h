@@ -143,10 +143,13 @@ public:
 
 private:
     enum class Endpoint { Control, WritePipe, ReadPipe };
-    struct OpenHandle {
-        veltport::Handle handle;
+    // What a path opens.
+    struct Target {
         UsbDevice* device;
         Endpoint endpoint;
+    };
+    struct OpenHandle : Target {
+        veltport::Handle handle;
         std::uint32_t access;
     };
     struct InterfaceClass {
@@ -160,10 +163,6 @@ private:
 
     InterfaceClass* find_class(const veltport::Guid& guid);
     const InterfaceClass* find_class(const veltport::Guid& guid) const;
-    struct Target {
-        UsbDevice* device;
-        Endpoint endpoint;
-    };
     std::optional<Target> find_target(std::string_view path);
     OpenHandle* find_handle(veltport::Handle handle);
     bool fail(std::uint32_t error);
