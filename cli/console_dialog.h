@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/dialog/dialog_controls.h"
+#include "app/worker/threads.h"
 
 namespace fwup::cli {
 
@@ -47,7 +48,7 @@ private:
     void draw_progress();
     void clear_progress();
 
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     std::ostream& out_;
     std::ostream* progress_;
     Answerer answer_;

@@ -1,5 +1,6 @@
 #include "app/worker/procedure_runner.h"
 
+#include <memory>
 #include <utility>
 
 namespace fwup {
@@ -12,10 +13,15 @@ bool ProcedureRunner::start(std::function<void()> procedure) {
     if (busy_) return false;
     wait();
     busy_ = true;
-    worker_ = std::thread([this, run = std::move(procedure)] {
-        run();
+    // Shared, so the procedure is still there to run here if no thread starts.
+    auto run = std::make_shared<std::function<void()>>(std::move(procedure));
+    if (!worker_.start([this, run] {
+            (*run)();
+            notify_();
+        })) {
+        (*run)();
         notify_();
-    });
+    }
     return true;
 }
 
@@ -24,8 +30,6 @@ void ProcedureRunner::finished() {
     busy_ = false;
 }
 
-void ProcedureRunner::wait() {
-    if (worker_.joinable()) worker_.join();
-}
+void ProcedureRunner::wait() { worker_.join(); }
 
 }  // namespace fwup

@@ -1,6 +1,7 @@
 #pragma once
 #include <functional>
-#include <thread>
+
+#include "app/worker/threads.h"
 
 namespace fwup {
 
@@ -19,6 +20,8 @@ public:
     bool busy() const { return busy_; }
 
     // Starts `procedure` unless one is still running. Returns whether it started.
+    // When the system gives no thread the procedure runs here and now, as in
+    // a program without threads: the window then waits with it.
     bool start(std::function<void()> procedure);
 
     // The worker's notice has arrived: collect the thread, accept commands again.
@@ -29,7 +32,7 @@ public:
 
 private:
     std::function<void()> notify_;
-    std::thread worker_;
+    WorkerThread worker_;
     bool busy_ = false;
 };
 

@@ -1,30 +1,37 @@
 #include "app/worker/ui_call_queue.h"
 
 #include <algorithm>
+#include <mutex>
 #include <utility>
 
 namespace fwup {
 
-UiCallQueue::UiCallQueue(Wake wake) : wake_(std::move(wake)), ui_thread_(std::this_thread::get_id()) {}
+UiCallQueue::UiCallQueue(Wake wake) : wake_(std::move(wake)), ui_thread_(ThreadId::current()) {}
 
 bool UiCallQueue::invoke(const std::function<void()>& call) {
     if (on_ui_thread()) {
         call();
         return true;
     }
-    Request request{&call};
-    std::unique_lock lock(mutex_);
-    if (closed_) return false;
-    queue_.push_back(&request);
-    lock.unlock();
-    const bool woken = wake_();
-    lock.lock();
-    if (!woken && !request.done) {
-        // Nobody will run it: take it back rather than wait for ever.
-        queue_.erase(std::remove(queue_.begin(), queue_.end(), &request), queue_.end());
-        return false;
+    Request request(call);
+    if (!request.done.usable()) return false;
+    {
+        const std::lock_guard lock(mutex_);
+        if (closed_) return false;
+        queue_.push_back(&request);
     }
-    finished_.wait(lock, [&] { return request.done; });
+    if (!wake_()) {
+        // Nobody may come to run it: take it back rather than wait for ever.
+        // Unless the UI thread has taken it already (woken for an earlier
+        // call); then it refers to this frame and must be waited for.
+        const std::lock_guard lock(mutex_);
+        const auto queued = std::find(queue_.begin(), queue_.end(), &request);
+        if (queued != queue_.end()) {
+            queue_.erase(queued);
+            return false;
+        }
+    }
+    request.done.wait();
     return request.ran;
 }
 
@@ -32,7 +39,7 @@ void UiCallQueue::run_pending() {
     for (;;) {
         Request* request = nullptr;
         {
-            std::lock_guard lock(mutex_);
+            const std::lock_guard lock(mutex_);
             if (queue_.empty()) return;
             request = queue_.front();
             queue_.pop_front();
@@ -40,23 +47,16 @@ void UiCallQueue::run_pending() {
         // The call may run a nested modal loop (a message box) that comes
         // back here; the request is already off the queue, so it runs once.
         (*request->call)();
-        {
-            std::lock_guard lock(mutex_);
-            request->ran = true;
-            request->done = true;
-        }
-        finished_.notify_all();
+        request->ran = true;
+        request->done.signal();  // the caller may now return and end `request`
     }
 }
 
 void UiCallQueue::close() {
-    {
-        std::lock_guard lock(mutex_);
-        closed_ = true;
-        for (Request* request : queue_) request->done = true;
-        queue_.clear();
-    }
-    finished_.notify_all();
+    const std::lock_guard lock(mutex_);
+    closed_ = true;
+    for (Request* request : queue_) request->done.signal();
+    queue_.clear();
 }
 
 }  // namespace fwup

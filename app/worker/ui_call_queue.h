@@ -1,9 +1,8 @@
 #pragma once
-#include <condition_variable>
 #include <deque>
 #include <functional>
-#include <mutex>
-#include <thread>
+
+#include "app/worker/threads.h"
 
 namespace fwup {
 
@@ -34,19 +33,19 @@ public:
     // callers, and makes every later invoke() from another thread a no-op.
     void close();
 
-    bool on_ui_thread() const { return std::this_thread::get_id() == ui_thread_; }
+    bool on_ui_thread() const { return ThreadId::current() == ui_thread_; }
 
 private:
     struct Request {
+        explicit Request(const std::function<void()>& c) : call(&c) {}
         const std::function<void()>* call;
-        bool done = false;
-        bool ran = false;
+        Completion done;   // signalled by the UI thread, last thing it touches
+        bool ran = false;  // written before `done` is signalled
     };
 
     Wake wake_;
-    const std::thread::id ui_thread_;
-    std::mutex mutex_;
-    std::condition_variable finished_;
+    const ThreadId ui_thread_;
+    Mutex mutex_;
     std::deque<Request*> queue_;
     bool closed_ = false;
 };
