@@ -1,45 +1,33 @@
 #include "transfer/std_image_files.h"
 
-#include <filesystem>
-#include <fstream>
-#include <system_error>
+#include <utility>
+
+#include "files/input_file.h"
 
 namespace fwup {
 namespace {
 
-class StdImageFile final : public ImageFile {
+class SystemImageFile final : public ImageFile {
 public:
-    StdImageFile(std::ifstream stream, std::uint64_t size) : stream_(std::move(stream)), size_(size) {}
+    explicit SystemImageFile(std::unique_ptr<InputFile> file) : file_(std::move(file)) {}
 
-    std::uint64_t size() override { return size_; }
+    std::uint64_t size() override { return file_->size(); }
 
     bool read(std::uint8_t* buf, std::uint32_t capacity, std::uint32_t& got) override {
-        got = 0;
-        if (stream_.bad()) return false;
-        stream_.read(reinterpret_cast<char*>(buf), static_cast<std::streamsize>(capacity));
-        got = static_cast<std::uint32_t>(stream_.gcount());
-        // Reaching the end sets eof and fail; only a lost stream is a read error.
-        return !stream_.bad();
+        return file_->read(buf, capacity, got);
     }
 
 private:
-    std::ifstream stream_;
-    std::uint64_t size_;
+    std::unique_ptr<InputFile> file_;
 };
 
 }  // namespace
 
 std::unique_ptr<ImageFile> StdImageFiles::open(const std::string& path) {
-    std::error_code error;
-    // Directories and devices are no images (Windows refuses to open a directory as a file).
-    if (!std::filesystem::is_regular_file(path, error)) return nullptr;
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream) return nullptr;
-    stream.seekg(0, std::ios::end);
-    const std::streamoff end = stream.tellg();
-    stream.seekg(0, std::ios::beg);
-    if (!stream || end < 0) return nullptr;
-    return std::make_unique<StdImageFile>(std::move(stream), static_cast<std::uint64_t>(end));
+    std::unique_ptr<InputFile> file = InputFile::open(path);
+    // Directories and devices are no images.
+    if (!file || file->kind() != InputFile::Kind::Regular) return nullptr;
+    return std::make_unique<SystemImageFile>(std::move(file));
 }
 
 }  // namespace fwup

@@ -6,9 +6,9 @@
 
 namespace fwup {
 
-// Image files through the standard library: regular files only, read-only,
-// sizes in 64 bits. (The standard library offers no exclusive open; the
-// download checks that it sent exactly the size it announced.)
+// Image files through the system's own file calls (files/input_file.h):
+// regular files only, read-only, sizes in 64 bits. (Others may write the file
+// meanwhile; the download checks that it sent exactly the size it announced.)
 class StdImageFiles final : public ImageFiles {
 public:
     std::unique_ptr<ImageFile> open(const std::string& path) override;

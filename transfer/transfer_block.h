@@ -2,7 +2,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <new>
 
 #include "transfer/command_set.h"
 
@@ -15,17 +14,37 @@ namespace fwup {
 // a line boundary, which the heap's 16-byte alignment does not promise.
 inline constexpr std::size_t kTransferBlockAlignment = 4096;
 
-struct TransferBlockRelease {
-    void operator()(std::uint8_t* block) const noexcept {
-        ::operator delete[](block, std::align_val_t{kTransferBlockAlignment});
+// The block is aligned by hand inside a larger plain new[] array: aligned new
+// needs _aligned_malloc on Windows, which the C runtime of Windows 98 and 2000
+// lacks. This is the size of that array.
+inline constexpr std::size_t kTransferBlockAllocation = kTransferBlockSize + kTransferBlockAlignment - 1;
+
+class TransferBlock {
+public:
+    TransferBlock() = default;
+
+    // kTransferBlockSize bytes, zeroed. Throws std::bad_alloc like new[].
+    static TransferBlock make() {
+        TransferBlock block;
+        block.storage_.reset(new std::uint8_t[kTransferBlockAllocation]());
+        const auto start = reinterpret_cast<std::uintptr_t>(block.storage_.get());
+        const std::size_t skip = (kTransferBlockAlignment - start % kTransferBlockAlignment) % kTransferBlockAlignment;
+        block.data_ = block.storage_.get() + skip;
+        return block;
     }
+
+    std::uint8_t* get() const { return data_; }
+    explicit operator bool() const { return data_ != nullptr; }
+    void reset() {
+        storage_.reset();
+        data_ = nullptr;
+    }
+
+private:
+    std::unique_ptr<std::uint8_t[]> storage_;
+    std::uint8_t* data_ = nullptr;
 };
 
-using TransferBlock = std::unique_ptr<std::uint8_t[], TransferBlockRelease>;
-
-// kTransferBlockSize bytes, zeroed. Throws std::bad_alloc like new[].
-inline TransferBlock make_transfer_block() {
-    return TransferBlock(new (std::align_val_t{kTransferBlockAlignment}) std::uint8_t[kTransferBlockSize]());
-}
+inline TransferBlock make_transfer_block() { return TransferBlock::make(); }
 
 }  // namespace fwup

@@ -1,9 +1,8 @@
 #include "app/config/profile_reader.h"
 
 #include <algorithm>
-#include <array>
-#include <fstream>
-#include <system_error>
+
+#include "files/input_file.h"
 
 namespace fwup {
 namespace {
@@ -66,21 +65,9 @@ constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
 
 }  // namespace
 
-std::optional<Profile> Profile::load(const std::filesystem::path& path) {
-    std::error_code error;
-    // A directory opens for reading on some systems; it is no profile.
-    if (std::filesystem::is_directory(path, error)) return std::nullopt;
-
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-
+std::optional<Profile> Profile::load(const std::string& path) {
     std::string bytes;
-    std::array<char, 4096> chunk{};
-    while (in) {
-        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        bytes.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
-    }
-    if (in.bad()) return std::nullopt;
+    if (!read_whole_file(path, bytes)) return std::nullopt;
     return parse(bytes);
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,8 +37,8 @@ public:
     // An empty profile: every lookup yields its default, like a missing file.
     Profile() = default;
 
-    // Empty when the file cannot be opened or read.
-    static std::optional<Profile> load(const std::filesystem::path& path);
+    // Empty when the file cannot be opened or read, or is a directory.
+    static std::optional<Profile> load(const std::string& path);
     // Never fails: any byte sequence is a (possibly empty) profile.
     static Profile parse(std::string_view bytes);
 

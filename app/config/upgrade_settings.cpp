@@ -24,7 +24,7 @@ UpgradeSettings read_upgrade_settings(const Profile& profile) {
     return settings;
 }
 
-UpgradeSettings read_upgrade_settings_file(const std::filesystem::path& path) {
+UpgradeSettings read_upgrade_settings_file(const std::string& path) {
     const std::optional<Profile> profile = Profile::load(path);
     return read_upgrade_settings(profile ? *profile : Profile{});
 }

@@ -1,7 +1,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 
 namespace fwup {
@@ -23,6 +22,6 @@ struct UpgradeSettings {
 
 UpgradeSettings read_upgrade_settings(const Profile& profile);
 // Reads the file with private-profile semantics; a missing file yields the defaults.
-UpgradeSettings read_upgrade_settings_file(const std::filesystem::path& path = "FWINFO.INI");
+UpgradeSettings read_upgrade_settings_file(const std::string& path = "FWINFO.INI");
 
 }  // namespace fwup

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
-#include <filesystem>
 #include <functional>
+#include <string>
 
 #include "app/config/upgrade_settings.h"
 #include "app/dialog/upgrade_dialog.h"
@@ -19,7 +19,7 @@ inline constexpr DialogColours kDialogText{0, 0, 0};
 struct AppEnvironment {
     OsVersionSource& os;
     DialogServices services;
-    std::filesystem::path settings_file = "FWINFO.INI";  // in the current directory
+    std::string settings_file = "FWINFO.INI";  // in the current directory
 };
 
 // The program's start-up: settings, platform, then the one modal dialog.

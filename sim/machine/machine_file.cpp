@@ -202,7 +202,7 @@ std::optional<MachineConfig> read_machine_config(const Profile& profile, const s
 }
 
 std::optional<MachineConfig> read_machine_file(const std::filesystem::path& path, std::string& error) {
-    const std::optional<Profile> profile = Profile::load(path);
+    const std::optional<Profile> profile = Profile::load(path.string());
     if (!profile) {
         error = path.string() + ": cannot read the virtual machine file";
         return std::nullopt;

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -70,6 +69,20 @@ private:
     std::shared_ptr<int> open_ = std::make_shared<int>(0);
 };
 
+// A file the machine writes what it sees to, through C stdio: the C++ file
+// streams of the Windows runtime need functions that Windows 98 and 2000 lack.
+struct Recording {
+    struct Close {
+        void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+    };
+    std::unique_ptr<std::FILE, Close> file;
+    std::string path;
+
+    void write(const void* data, std::size_t length) const { std::fwrite(data, 1, length, file.get()); }
+    // Flushes what is buffered; false when any write has failed.
+    bool good() const { return std::fflush(file.get()) == 0 && std::ferror(file.get()) == 0; }
+};
+
 std::string hex_line(std::uint32_t ms, const std::vector<std::uint8_t>& bytes) {
     std::string line = std::to_string(ms);
     char hex[4];
@@ -108,8 +121,7 @@ struct VirtualMachine::Impl {
     CountingImageFiles images;
     UsbDeviceTree usb;
     std::vector<std::shared_ptr<VirtualPrinter>> printers;
-    std::vector<std::unique_ptr<std::ofstream>> recordings;
-    std::vector<std::filesystem::path> recording_paths;
+    std::vector<std::unique_ptr<Recording>> recordings;
 
     class Loader final : public LibraryLoader {
     public:
@@ -220,34 +232,38 @@ std::unique_ptr<VirtualMachine> VirtualMachine::create(const MachineConfig& conf
             error = config.file.string() + ": [" + setup.section + "] " + key + "=\"" + path.string() +
                     "\" is invalid: the file cannot be created";
         };
+        const auto open = [](const std::filesystem::path& path, const char* mode) {
+            auto recording = std::make_unique<Recording>();
+            recording->path = path.string();
+            recording->file.reset(std::fopen(recording->path.c_str(), mode));
+            if (!recording->file) recording.reset();
+            return recording;
+        };
         if (!setup.received_image.empty()) {
-            auto out = std::make_unique<std::ofstream>(setup.received_image, std::ios::binary | std::ios::trunc);
-            if (!*out) {
+            auto out = open(setup.received_image, "wb");
+            if (!out) {
                 refuse("ReceivedImage", setup.received_image);
                 return nullptr;
             }
-            std::ofstream* stream = out.get();
+            const Recording* sink = out.get();
             // Streamed straight to the file, so memory stays flat for any image.
-            printer->set_image_sink([stream](const std::uint8_t* data, std::size_t length) {
-                stream->write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(length));
-            });
+            printer->set_image_sink([sink](const std::uint8_t* data, std::size_t length) { sink->write(data, length); });
             m.recordings.push_back(std::move(out));
-            m.recording_paths.push_back(setup.received_image);
         }
         if (!setup.transcript.empty()) {
-            auto out = std::make_unique<std::ofstream>(setup.transcript, std::ios::app);
-            if (!*out) {
+            auto out = open(setup.transcript, "a");
+            if (!out) {
                 refuse("Transcript", setup.transcript);
                 return nullptr;
             }
-            std::ofstream* stream = out.get();
+            const Recording* sink = out.get();
             Impl* machine = &m;
-            printer->on_command([stream, machine](const std::vector<std::uint8_t>& command) {
-                *stream << hex_line(machine->clock->tick_ms() - machine->start_tick, command) << '\n';
-                stream->flush();
+            printer->on_command([sink, machine](const std::vector<std::uint8_t>& command) {
+                const std::string line = hex_line(machine->clock->tick_ms() - machine->start_tick, command) + '\n';
+                sink->write(line.data(), line.size());
+                std::fflush(sink->file.get());
             });
             m.recordings.push_back(std::move(out));
-            m.recording_paths.push_back(setup.transcript);
         }
         m.printers.push_back(std::move(printer));
     }
@@ -271,10 +287,8 @@ bool VirtualMachine::library_loaded() const { return g_library_owner == impl_.ge
 std::uint32_t VirtualMachine::uptime_ms() { return impl_->clock->tick_ms() - impl_->start_tick; }
 
 std::string VirtualMachine::recording_problem() const {
-    for (std::size_t i = 0; i < impl_->recordings.size(); ++i) {
-        std::ofstream& out = *impl_->recordings[i];
-        out.flush();
-        if (!out) return impl_->recording_paths[i].string() + ": writing the recording failed";
+    for (const auto& recording : impl_->recordings) {
+        if (!recording->good()) return recording->path + ": writing the recording failed";
     }
     return {};
 }

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "transfer/command_set.h"
+#include "transfer/transfer_block.h"
 
 namespace fwup::faults {
 
@@ -180,7 +181,7 @@ std::unique_ptr<LoadedLibrary> FaultingLibraryLoader::load(const std::string& pa
 
 // ---------------------------------------------------------------------------
 // Transfer blocks: the program's operator new[] and delete[] (plain and
-// aligned) count the arrays of the transfer block's size. A handful of slots is plenty, since a run
+// aligned) count the arrays of the transfer block's allocation size. A handful of slots is plenty, since a run
 // holds at most one block; more than that is itself a finding.
 
 namespace {
@@ -190,7 +191,7 @@ std::int64_t g_live_blocks = 0;
 std::int64_t g_blocks_allocated = 0;
 
 void note_allocated(void* p, std::size_t size) {
-    if (size != kTransferBlockSize) return;
+    if (size != kTransferBlockAllocation) return;
     ++g_blocks_allocated;
     ++g_live_blocks;
     for (void*& slot : g_blocks) {

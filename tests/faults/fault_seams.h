@@ -76,7 +76,8 @@ private:
     FaultPlan& plan_;
 };
 
-// Transfer blocks (8192-byte arrays) allocated with new[], plain or aligned,
+// Transfer blocks (the arrays of kTransferBlockAllocation bytes they are cut
+// from) allocated with new[], plain or aligned,
 // and not yet freed, and how many were allocated in all; counted by the test
 // program's own operator new[].
 std::int64_t live_transfer_blocks();
