@@ -294,9 +294,38 @@ case_win2000_with_library() {
   end
 }
 
+# Windows 98 loads the library too, and misses it the same way.
+case_win98_without_library() {
+  begin win98-without-library
+  set_windows_version win98
+  start
+  expect_box "$BOX_CAPTION" "Can't find 'veltport.dll' file" error none
+  check "OK" probe click "$BOX_CAPTION" 1
+  finish
+  set_windows_version ""
+  end
+}
+
+# Windows XP (5.1) is of the Windows 2000 class: the library is loaded and asked.
+case_winxp_with_library() {
+  begin winxp-with-library
+  set_windows_version winxp
+  cp "$FWUP_EXE_DIR/veltport.dll" "$case_dir/"
+  settings VP-1000 firmware-1.06.bin 106 0 1 0
+  start
+  check "no message box" no_window "$BOX_CAPTION"
+  check "Verify" probe click "$UPGRADE_TITLE" 1002
+  check "status" probe wait-text "$UPGRADE_TITLE" 1008 "Failed to open LPT port"
+  check "Exit" probe click "$UPGRADE_TITLE" 1001
+  finish
+  set_windows_version ""
+  end
+}
+
 # A whole upgrade over USB on a virtual Windows 2000 with a virtual clock.
 case_virtual_usb_upgrade() {
   begin virtual-usb-upgrade
+  set_windows_version win2k
   settings VP-1000 firmware.bin 106 0 1 0
   cp "$FWUP_EXAMPLES/firmware-1.06.bin" "$case_dir/firmware.bin"
   usb_machine virtual
@@ -320,6 +349,7 @@ case_virtual_usb_upgrade() {
   check "the dialog closes" probe wait-gone "$UPGRADE_TITLE" 20000
   finish
   check "the printer received the image" cmp "$case_dir/firmware.bin" "$case_dir/received.bin"
+  set_windows_version ""
   end
 }
 
@@ -327,6 +357,7 @@ case_virtual_usb_upgrade() {
 # text in a box of its own, then the dialog stays.
 case_virtual_lpt_write_failure() {
   begin virtual-lpt-write-failure
+  set_windows_version win98
   settings VP-1000 firmware.bin 106 0 1 0
   cp "$FWUP_EXAMPLES/firmware-1.06.bin" "$case_dir/firmware.bin"
   printf '[Machine]\nPlatform=1\nMajor=4\nMinor=10\nClock=virtual\n\n[Printer]\nPort=LPT1\n%s\n%s\n%s\n' \
@@ -349,6 +380,7 @@ case_virtual_lpt_write_failure() {
   expect_progress "$UPGRADE_TITLE" "visible=0"
   check "Exit" probe click "$UPGRADE_TITLE" 1001
   finish
+  set_windows_version ""
   end
 }
 
@@ -357,6 +389,9 @@ case_virtual_lpt_write_failure() {
 # closed until the procedure is done.
 case_virtual_demo_real_time() {
   begin virtual-demo-real-time
+  # Wine, too, answers as Windows 98: the worker's threads, events and posted
+  # messages as the 9x family gets them from Wine.
+  set_windows_version win98
   # ESC=1 and a printer that misses the first identification query: the verify
   # waits 5 s before it asks again, time enough to try closing meanwhile.
   settings VP-1000 demo.prn 101 1 1 1
@@ -395,6 +430,7 @@ case_virtual_demo_real_time() {
   check "the printer received the image" cmp "$case_dir/demo.prn" "$case_dir/received.bin"
   check "Exit" probe click "$DEMO_TITLE" 1001
   finish
+  set_windows_version ""
   end
 }
 # ----------------------------------------------------------------------------
@@ -410,6 +446,8 @@ for name in no_settings \
   win2000_without_library \
   win2000_incomplete_library \
   win2000_with_library \
+  win98_without_library \
+  winxp_with_library \
   virtual_usb_upgrade \
   virtual_lpt_write_failure \
   virtual_demo_real_time; do
