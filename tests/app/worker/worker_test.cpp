@@ -161,6 +161,44 @@ TEST_F(UiCallQueueTest, AWakeThatCannotBeDeliveredDropsTheCallInsteadOfHanging) 
     EXPECT_EQ(runs, 0);
 }
 
+TEST(UiCallQueueRace, AWakeThatFailsAfterTheUiThreadTookTheCallStillWaitsForIt) {
+    // The post fails, but a message posted for an earlier call has made the UI
+    // thread take this one already: the worker must wait for it, not return
+    // while the call still uses its frame.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool go = false, started = false, wake_failed = false, completed = false;
+    UiCallQueue queue{[&] {
+        std::unique_lock lock(mutex);
+        go = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return started; });
+        wake_failed = true;
+        changed.notify_all();
+        return false;
+    }};
+    bool ran = false, completed_on_return = false;
+    std::thread worker([&] {
+        ran = queue.invoke([&] {
+            std::unique_lock lock(mutex);
+            started = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return wake_failed; });
+            completed = true;
+        });
+        const std::lock_guard lock(mutex);
+        completed_on_return = completed;
+    });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return go; });
+    }
+    queue.run_pending();
+    worker.join();
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(completed_on_return);
+}
+
 // The runner's notice stands for the posted "finished" message.
 struct ProcedureRunnerTest : ::testing::Test {
     std::mutex mutex;
