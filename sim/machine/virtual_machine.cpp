@@ -73,7 +73,7 @@ private:
 // streams of the Windows runtime need functions that Windows 98 and 2000 lack.
 struct Recording {
     struct Close {
-        void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+        void operator()(std::FILE* stream) const noexcept { std::fclose(stream); }
     };
     std::unique_ptr<std::FILE, Close> file;
     std::string path;
