@@ -238,6 +238,10 @@ private:
         cursor_->end();
         block_.reset();
         if (success) {
+            // The bar moves at most every 100 ms, so the last blocks may not
+            // have moved it; a finished image is shown as finished through the
+            // wait. A failed run keeps what was really sent.
+            ctx_.dialog.set_progress_pos(scale_.upper());
             set_status(ctx_.dialog, text::kWritingComplete);
             ctx_.clock.sleep_ms(kCompleteWait);
         }
