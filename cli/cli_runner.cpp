@@ -70,10 +70,11 @@ int run_cli(const std::vector<std::string>& args, CliIo io) {
     const ParseResult parsed = parse_arguments(args);
     if (!parsed.options) {
         if (parsed.error.empty()) {
-            io.out << kUsage;
+            io.out << parsed.text;
             return kExitOk;
         }
-        io.err << kProgram << parsed.error << '\n' << kUsage;
+        io.err << kProgram << parsed.error << '\n'
+               << usage_line() << "Run 'fwupgrade-cli --help' for the options and the exit statuses.\n";
         return kExitUsage;
     }
     const CliOptions& options = *parsed.options;

@@ -13,3 +13,7 @@ fwup_need_packages() {
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
+
+# What every configure of the sources needs besides the compilers and CMake,
+# for the Windows builds as well: CLI11 (header-only), the parser of fwupgrade-cli.
+FWUP_SOURCE_PACKAGES=(libcli11-dev)

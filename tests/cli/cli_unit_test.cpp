@@ -51,15 +51,31 @@ TEST(CliArguments, RefusesEverythingElseWithAReason) {
         {{"--config", "a", "--config", "b", "verify"}, "--config given twice"},
         {{"--virtual-printer=a", "--virtual-printer=b", "verify"}, "--virtual-printer given twice"},
         {{"--force", "verify"}, "unknown option --force"},
+        {{"verify", "--yes=0"}, "yes was given a disallowed flag override"},  // a flag takes no value
     };
     for (const Row& row : rows) {
         const ParseResult result = parse_arguments(row.args);
         EXPECT_FALSE(result.options);
         EXPECT_EQ(result.error, row.error);
     }
-    const ParseResult help = parse_arguments({"verify", "--help"});
-    EXPECT_FALSE(help.options);
-    EXPECT_TRUE(help.error.empty());
+}
+
+TEST(CliArguments, HelpAndVersionAnswerInsteadOfRunning) {
+    for (const char* flag : {"--help", "-h"}) {
+        const ParseResult help = parse_arguments({"verify", flag});
+        EXPECT_FALSE(help.options);
+        EXPECT_TRUE(help.error.empty());
+        // Every option, the commands and every exit status are in the help.
+        for (const char* part : {"--config FILE", "--virtual-printer FILE", "-y,--yes", "--version", "-h,--help",
+                                 "verify|upgrade", "\n  0  verify", "\n  1  ", "\n  2  "}) {
+            EXPECT_NE(help.text.find(part), std::string::npos) << part << " missing in\n" << help.text;
+        }
+    }
+    const ParseResult version = parse_arguments({"--version", "upgrade"});
+    EXPECT_FALSE(version.options);
+    EXPECT_TRUE(version.error.empty());
+    EXPECT_EQ(version.text.rfind("fwupgrade-cli 1.", 0), 0u) << version.text;
+    EXPECT_EQ(usage_line(), "usage: fwupgrade-cli [--config FILE] [--virtual-printer FILE] [--yes] verify|upgrade\n");
 }
 
 TEST(ConsoleDialog, PrintsOnlyVisibleChangesOfLabelledTexts) {
