@@ -18,7 +18,9 @@ constexpr char kFooter[] =
     "     upgrade: the image was written, or the printer needs none\n"
     "  1  any other ending, the confirmation answered No included\n"
     "  2  a usage error, a settings file that cannot be read, or a refused\n"
-    "     virtual machine file\n";
+    "     virtual machine file\n"
+    "  3  --check-after: the printer reports another version than the image's\n"
+    "  4  --check-after: the printer reports no version after the upgrade\n";
 
 // Every option of fwupgrade-cli is declared here, once: parsing, --help and
 // the usage line all come from these declarations.
@@ -43,6 +45,12 @@ Declared declare_options(CLI::App& app, CliOptions& options, std::string& comman
                                    ->type_name("FILE")
                                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_flag("-y,--yes", options.yes, "answer the upgrade confirmation with Yes")->disable_flag_override();
+    app.add_flag("--json", options.json,
+                 "print one JSON document on stdout at the end; the lines and the progress go to stderr")
+        ->disable_flag_override();
+    app.add_flag("--check-after", options.check_after,
+                 "after a firmware upgrade, verify again that the printer reports the image's version")
+        ->disable_flag_override();
     app.add_option("command", command_word,
                    "verify: press \"Verify Information\" once\n"
                    "upgrade: verify, then press \"Upgrade Now\"\n"

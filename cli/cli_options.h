@@ -11,6 +11,8 @@ struct CliOptions {
     std::string config = "FWINFO.INI";  // as given; relative paths are taken as they stand
     std::optional<std::string> virtual_printer;
     bool yes = false;
+    bool json = false;         // one JSON document on stdout instead of the lines
+    bool check_after = false;  // verify again after a firmware upgrade
     Command command = Command::Verify;
 };
 
