@@ -421,6 +421,7 @@ TEST(CliBlackBox, BundledExampleUpgradesItsVirtualPrinter) {
         int status;
     };
     for (const Row& row : std::vector<Row>{{"up-to-date.ini", 0},
+                                            {"new-firmware-after-upgrade.ini", 0},
                                             {"busy-printer.ini", 1},
                                             {"unplugged-during-upgrade.ini", 1},
                                             {"no-library.ini", 1},
