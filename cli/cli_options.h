@@ -11,6 +11,8 @@ struct CliOptions {
     std::string config = "FWINFO.INI";  // as given; relative paths are taken as they stand
     std::optional<std::string> virtual_printer;
     bool yes = false;
+    bool json = false;         // one JSON document on stdout instead of the lines
+    bool check_after = false;  // verify again after a firmware upgrade
     Command command = Command::Verify;
 };
 
@@ -19,20 +21,16 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-constexpr const char* kUsage =
-    "usage: fwupgrade-cli [--config FILE] [--virtual-printer FILE] [--yes] verify|upgrade\n"
-    "  verify     press \"Verify Information\" once\n"
-    "  upgrade    verify, then press \"Upgrade Now\" when the printer needs the image\n"
-    "  --config FILE           settings to read instead of FWINFO.INI in the current directory\n"
-    "  --virtual-printer FILE  run against the virtual machine that FILE describes\n"
-    "  --yes                   answer the upgrade confirmation with Yes\n";
-
 struct ParseResult {
-    std::optional<CliOptions> options;  // empty: usage error, or help asked
-    std::string error;                  // empty when help was asked
+    std::optional<CliOptions> options;  // empty: a usage error, or `text` answers the call
+    std::string error;                  // the usage error; empty when `text` answers
+    std::string text;                   // --help or --version: print it on stdout, exit 0
 };
 
 // `args` excludes the program name. Accepts `--opt value` and `--opt=value`.
 ParseResult parse_arguments(const std::vector<std::string>& args);
+
+// The one-line synopsis shown after a usage error.
+std::string usage_line();
 
 }  // namespace fwup::cli

@@ -4,6 +4,7 @@
 #include <array>
 #include <istream>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string_view>
 
@@ -13,6 +14,7 @@
 #include "cli/cli_options.h"
 #include "cli/console_dialog.h"
 #include "cli/real_system.h"
+#include "cli/run_report.h"
 #include "sim/machine/virtual_machine.h"
 #include "transfer/status_texts.h"
 
@@ -49,68 +51,119 @@ ConsoleDialog::Answerer make_answerer(const CliOptions& options, CliIo& io) {
 }
 
 // Presses the buttons the command asks for, on whichever machine is given.
-int run_dialog(const CliOptions& options, CliIo& io, OsVersionSource& os, DialogServices services) {
-    ConsoleDialog console(io.out, io.err_is_terminal ? &io.err : nullptr, make_answerer(options, io));
-    UpgradeApp app(AppEnvironment{os, std::move(services), options.config});
+int run_dialog(const CliOptions& options, CliIo& io, std::ostream& lines, OsVersionSource& os,
+               const DialogServices& services, RunReport& report) {
+    ConsoleDialog console(lines, io.err_is_terminal ? &io.err : nullptr, make_answerer(options, io), &report);
+    UpgradeApp app(AppEnvironment{os, services, options.config});
     app.init_instance([&](UpgradeDialog& dialog) {
-        if (!dialog.initialise(console)) return;
-        dialog.on_command(IDC_VERIFY, console);
-        if (options.command == Command::Upgrade && console.enabled(IDC_UPGRADE_NOW) && !console.ended()) {
-            dialog.on_command(IDC_UPGRADE_NOW, console);
+        report.settings = dialog.settings();
+        if (dialog.initialise(console)) {
+            dialog.on_command(IDC_VERIFY, console);
+            if (options.command == Command::Upgrade && console.enabled(IDC_UPGRADE_NOW) && !console.ended()) {
+                dialog.on_command(IDC_UPGRADE_NOW, console);
+            }
+            // The operator leaves through Exit, which releases the USB port library.
+            if (!console.ended()) dialog.on_command(IDC_EXIT, console);
         }
-        // The operator leaves through Exit, which releases the USB port library.
-        if (!console.ended()) dialog.on_command(IDC_EXIT, console);
+        report.facts = dialog.facts();
     });
-    return exit_status(options.command, console.status());
+    int status = exit_status(options.command, console.status());
+
+    const bool flashed = options.command == Command::Upgrade && console.status() == text::kWritingComplete &&
+                         report.settings && report.settings->demo == 0;
+    if (options.check_after && flashed) {
+        // The printer has restarted with its new firmware during the wait; the
+        // operator starts the program again and presses "Verify Information".
+        console.restart();
+        std::optional<std::int32_t> version_after;
+        app.init_instance([&](UpgradeDialog& dialog) {
+            if (!dialog.initialise(console)) return;
+            dialog.on_command(IDC_VERIFY, console);
+            version_after = dialog.facts().printer_version;
+            if (!console.ended()) dialog.on_command(IDC_EXIT, console);
+        });
+        const std::int32_t wanted = report.settings->file_version;
+        const CheckResult result = judge_check(version_after, wanted);
+        report.check = RunReport::Check{version_after, result};
+        console.note("Check: " + describe(result, version_after, wanted));
+        status = check_exit_status(result);
+    }
+    report.status = console.status();
+    return status;
 }
 
-}  // namespace
+const char* command_name(Command command) { return command == Command::Verify ? "verify" : "upgrade"; }
 
-int run_cli(const std::vector<std::string>& args, CliIo io) {
-    const ParseResult parsed = parse_arguments(args);
+// Everything after the arguments were read; the lines go to `lines`.
+int run_parsed(const ParseResult& parsed, CliIo& io, std::ostream& lines, RunReport& report) {
     if (!parsed.options) {
-        if (parsed.error.empty()) {
-            io.out << kUsage;
-            return kExitOk;
-        }
-        io.err << kProgram << parsed.error << '\n' << kUsage;
+        report.error = parsed.error;
+        io.err << kProgram << parsed.error << '\n'
+               << usage_line() << "Run 'fwupgrade-cli --help' for the options and the exit statuses.\n";
         return kExitUsage;
     }
     const CliOptions& options = *parsed.options;
+    report.command = command_name(options.command);
+    report.check_after = options.check_after;
+    const auto refuse = [&](const std::string& why) {
+        report.error = why;
+        io.err << kProgram << why << '\n';
+        return kExitUsage;
+    };
 
     // FWINFO.INI in the current directory may be missing (the defaults then
     // apply, as for the dialog program); a file named on purpose must exist.
     if (options.config != CliOptions{}.config && !Profile::load(options.config)) {
-        io.err << kProgram << "cannot read the settings file " << options.config << '\n';
-        return kExitUsage;
+        return refuse("cannot read the settings file " + options.config);
     }
 
     if (!options.virtual_printer) {
         const std::unique_ptr<RealSystem> system = make_real_system();
         if (!system) {
-            io.err << kProgram
-                   << "this build has no adapters for real printers on this system; "
-                      "run against a virtual printer with --virtual-printer FILE\n";
-            return kExitUsage;
+            return refuse(
+                "this build has no adapters for real printers on this system; "
+                "run against a virtual printer with --virtual-printer FILE");
         }
-        return run_dialog(options, io, system->os_version(), system->services());
+        return run_dialog(options, io, lines, system->os_version(), system->services(), report);
     }
 
     std::string error;
     const std::unique_ptr<sim::VirtualMachine> machine = sim::load_virtual_machine(*options.virtual_printer, error);
-    if (!machine) {
-        io.err << kProgram << error << '\n';
-        return kExitUsage;
-    }
-    const int status = run_dialog(options, io, machine->os_version(),
+    if (!machine) return refuse(error);
+    const int status = run_dialog(options, io, lines, machine->os_version(),
                                   DialogServices{machine->parallel_ports(), machine->image_files(),
-                                                 machine->clock(), machine->library_loader()});
+                                                 machine->clock(), machine->library_loader()},
+                                  report);
     if (const std::string problem = machine->recording_problem(); !problem.empty()) {
         io.err << kProgram << problem << '\n';
     }
     const int left_open = machine->open_lpt_ports() + machine->open_usb_handles() + machine->open_image_files();
     if (left_open != 0) io.err << kProgram << "virtual machine: " << left_open << " handle(s) left open\n";
     return status;
+}
+
+}  // namespace
+
+int run_cli(const std::vector<std::string>& args, CliIo io) {
+    const ParseResult parsed = parse_arguments(args);
+    if (!parsed.options && parsed.error.empty()) {
+        io.out << parsed.text;  // --help, --version
+        return kExitOk;
+    }
+    // Arguments that were refused still get their document when --json is among them.
+    const bool json = parsed.options ? parsed.options->json
+                                     : std::find(args.begin(), args.end(), "--json") != args.end();
+    if (!json) {
+        RunReport unused;
+        return run_parsed(parsed, io, io.out, unused);
+    }
+    std::ostream* document = io.reserve_out ? io.reserve_out() : nullptr;
+    if (document == nullptr) document = &io.out;
+    RunReport report;
+    report.exit_status = run_parsed(parsed, io, io.err, report);
+    *document << to_json(report);
+    document->flush();
+    return report.exit_status;
 }
 
 }  // namespace fwup::cli

@@ -17,19 +17,40 @@ std::string one_line(const std::string& text) {
     return line;
 }
 
+const char* icon_name(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::Error: return "error";
+        case MessageIcon::Question: return "question";
+        case MessageIcon::Information: break;
+    }
+    return "information";
+}
+
 }  // namespace
 
-ConsoleDialog::ConsoleDialog(std::ostream& out, std::ostream* progress, Answerer answer)
-    : out_(out), progress_(progress), answer_(std::move(answer)) {
-    // The template's initial states: only "Upgrade Now" starts disabled.
-    enabled_[IDC_UPGRADE_NOW] = false;
-    enabled_[IDC_EXIT] = true;
-    enabled_[IDC_VERIFY] = true;
+ConsoleDialog::ConsoleDialog(std::ostream& out, std::ostream* progress, Answerer answer, RunReport* report)
+    : out_(out), progress_(progress), answer_(std::move(answer)), report_(report) {
+    restart();
+}
+
+void ConsoleDialog::restart() {
+    const std::lock_guard lock(mutex_);
     // The window appears only once initialisation has filled the three value
     // texts; the printer's version shows "..." until a verify reads one.
     texts_[IDC_MODEL_NAME] = texts_[IDC_FW_FILE] = texts_[IDC_FILE_VERSION] = "";
     texts_[IDC_FW_VERSION] = "...";
     texts_[IDC_STATUS] = "";
+    // The template's initial states: only "Upgrade Now" starts disabled.
+    enabled_[IDC_UPGRADE_NOW] = false;
+    enabled_[IDC_EXIT] = true;
+    enabled_[IDC_VERIFY] = true;
+    progress_visible_ = false;
+    ended_ = false;
+}
+
+void ConsoleDialog::note(const std::string& line) {
+    const std::lock_guard lock(mutex_);
+    print_line(line);
 }
 
 std::string ConsoleDialog::label(int control_id) {
@@ -50,6 +71,7 @@ void ConsoleDialog::set_title(const std::string& text) {
 
 void ConsoleDialog::set_text(int control_id, const std::string& text) {
     const std::lock_guard lock(mutex_);
+    if (control_id == IDC_STATUS && report_ != nullptr) report_->statuses.push_back(text);
     std::string& shown = texts_[control_id];
     if (shown == text) return;  // not a visible change
     shown = text;
@@ -85,18 +107,20 @@ void ConsoleDialog::set_progress_pos(std::uint32_t pos) {
     draw_progress();
 }
 
-bool ConsoleDialog::ask_yes_no(const std::string& text, const std::string& /*caption*/) {
+bool ConsoleDialog::ask_yes_no(const std::string& text, const std::string& caption) {
     const std::lock_guard lock(mutex_);
     print_line("Message: " + one_line(text));
     clear_progress();
     const bool yes = answer_ && answer_(text);
     print_line(std::string("Answer: ") + (yes ? "Yes" : "No"));
+    if (report_ != nullptr) report_->messages.push_back({text, caption, icon_name(MessageIcon::Question), yes ? "Yes" : "No"});
     return yes;
 }
 
-void ConsoleDialog::message_box(const std::string& text, const std::string& /*caption*/, MessageIcon /*icon*/) {
+void ConsoleDialog::message_box(const std::string& text, const std::string& caption, MessageIcon icon) {
     const std::lock_guard lock(mutex_);
     print_line("Message: " + one_line(text));
+    if (report_ != nullptr) report_->messages.push_back({text, caption, icon_name(icon), "OK"});
 }
 
 void ConsoleDialog::end_dialog(int /*result*/) {

@@ -8,6 +8,7 @@
 
 #include "app/dialog/dialog_controls.h"
 #include "app/worker/threads.h"
+#include "cli/run_report.h"
 
 namespace fwup::cli {
 
@@ -19,7 +20,14 @@ public:
     // Answers the upgrade confirmation; receives the question's text.
     using Answerer = std::function<bool(const std::string& question)>;
 
-    ConsoleDialog(std::ostream& out, std::ostream* progress, Answerer answer);
+    // `report`, when given, also receives every status text and message box.
+    ConsoleDialog(std::ostream& out, std::ostream* progress, Answerer answer, RunReport* report = nullptr);
+
+    // The program runs again on the same terminal: every text and button as
+    // the template has them, and not ended.
+    void restart();
+    // A line of the front end's own, e.g. "Check: ...".
+    void note(const std::string& line);
 
     void set_title(const std::string& text) override;
     void set_text(int control_id, const std::string& text) override;
@@ -52,6 +60,7 @@ private:
     std::ostream& out_;
     std::ostream* progress_;
     Answerer answer_;
+    RunReport* report_;
     std::string title_;
     std::map<int, std::string> texts_;
     std::map<int, bool> enabled_;

@@ -49,6 +49,7 @@ public:
             return false;
         }
         size_ = file_->size();
+        ctx_.state.facts.image_size = size_;
         const char* refusal = nullptr;
         if (demo_ && size_ > kDemoSizeLimit) refusal = text::kDemoImageTooBig;
         // Nothing to send: refused before the printer is asked to take an image.
@@ -200,6 +201,7 @@ private:
                 return false;
             }
             sent += got;
+            ctx_.state.facts.bytes_sent = sent;
             if (static_cast<std::uint32_t>(now_ - last_update_) >= kProgressInterval) {
                 last_update_ = now_;
                 ctx_.dialog.set_progress_pos(scale_.position(sent));
@@ -238,6 +240,10 @@ private:
         cursor_->end();
         block_.reset();
         if (success) {
+            // The bar moves at most every 100 ms, so the last blocks may not
+            // have moved it; a finished image is shown as finished through the
+            // wait. A failed run keeps what was really sent.
+            ctx_.dialog.set_progress_pos(scale_.upper());
             set_status(ctx_.dialog, text::kWritingComplete);
             ctx_.clock.sleep_ms(kCompleteWait);
         }
@@ -268,6 +274,10 @@ private:
 void download(TransferContext& ctx) {
     // The device-ID answer only chooses the carrier.
     const bool over_usb = ctx.usb.usable() && exchange::usb_identify(ctx.usb, ctx.state);
+    ctx.state.facts.carrier = over_usb ? Carrier::Usb : Carrier::Lpt;
+    if (over_usb) ctx.state.facts.identification = std::string(identification_text(ctx.state.device_id));
+    ctx.state.facts.image_size.reset();
+    ctx.state.facts.bytes_sent = 0;
     DownloadRun run(ctx);
     if (!run.open_image()) return;
     if (over_usb) {

@@ -2,6 +2,8 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "app/binding/usb_port_api.h"
 #include "app/config/upgrade_settings.h"
@@ -14,6 +16,18 @@
 
 namespace fwup {
 
+enum class Carrier { Usb, Lpt };
+
+// What the procedures found out, beyond what the dialog shows, for a front end
+// that reports a run to a script. Each field keeps the last value found.
+struct RunFacts {
+    std::optional<Carrier> carrier;               // the carrier the last procedure chose
+    std::optional<std::string> identification;    // the last identification text read
+    std::optional<std::int32_t> printer_version;  // the version the last verify read
+    std::optional<std::uint64_t> image_size;      // the image's size, once a download took it
+    std::uint64_t bytes_sent = 0;                 // image bytes the last download got to the printer
+};
+
 // The buffers and lengths that every exchange with the printer shares. The
 // application owns one and hands it to each procedure run.
 struct TransferState {
@@ -21,6 +35,7 @@ struct TransferState {
     std::array<std::uint8_t, 255> reply{};      // every reply is read from its first byte
     std::uint32_t command_length = 0;
     std::uint32_t reply_length = 0;
+    RunFacts facts;
 };
 
 // Everything a procedure run may touch.

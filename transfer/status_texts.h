@@ -27,6 +27,17 @@ inline constexpr char kErrorReadingFile[] = "Error reading file...!";
 inline constexpr char kWritingDataError[] = "Writing data error...!";
 inline constexpr char kWritingComplete[] = "Writing complete....Do not turn off until printer is initialized!";
 
+// Every status text above, for a front end that sizes its status line to them.
+inline constexpr const char* kStatusTexts[] = {
+    kDeviceNotResponding,  kModelNotMatched,    kFailedToOpenLpt,
+    kFailedToSetCommState, kWritingVersionCommandError, kReadingVersionDataError,
+    kReadyToDownloadDemo,  kReadyToUpgrade,     kNoUpgradeRequired,
+    kUpgradeNotNecessary,  kDemoImageTooBig,    kWritingDownloadCommandError,
+    kReadingCommandError,  kDemoNotSupported,   kPrinterBusy,
+    kDownloading,          kErrorReadingFile,   kWritingDataError,
+    kWritingComplete,
+};
+
 // "File open error...(%s)" filled with the image file's name.
 inline std::string file_open_error(std::string_view file) {
     return "File open error...(" + std::string(file) + ")";

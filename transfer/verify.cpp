@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <string>
 
 #include "transfer/command_set.h"
 #include "transfer/exchange.h"
@@ -32,6 +33,7 @@ void clear_version_reply(TransferState& state) {
 // Shows the printer's version and decides whether a transfer may follow.
 void show_version_and_decide(TransferContext& ctx, const char* up_to_date_text) {
     const std::int32_t version = decode_version(ctx.state.reply, ctx.state.reply_length);
+    ctx.state.facts.printer_version = version;
     ctx.dialog.set_text(IDC_FW_VERSION, version_text(version));
     if (ctx.settings.demo != 0) {
         ctx.dialog.enable(IDC_UPGRADE_NOW, true);
@@ -51,6 +53,7 @@ void verify_usb(TransferContext& ctx) {
         set_status(ctx.dialog, text::kDeviceNotResponding);
         return;
     }
+    state.facts.identification = std::string(identification_text(state.device_id));
     ctx.clock.sleep_ms(kUsbIdentifyWait);
     // Windows 2000's USB printer driver is trusted to name the right device.
     if (!ctx.flags.is_nt &&
@@ -102,6 +105,7 @@ void verify_lpt(TransferContext& ctx) {
             return;
         }
     }
+    state.facts.identification = std::string(identification_text(state.device_id));
     if (!model_matches(identification_text(state.device_id), ctx.settings.model_name, ctx.is_lead_byte)) {
         set_status(ctx.dialog, text::kModelNotMatched);
         return;
@@ -134,8 +138,10 @@ void verify_lpt(TransferContext& ctx) {
 void verify(TransferContext& ctx) {
     // A printer that answers over USB is always handled over USB.
     if (ctx.usb.usable() && exchange::usb_identify(ctx.usb, ctx.state)) {
+        ctx.state.facts.carrier = Carrier::Usb;
         verify_usb(ctx);
     } else {
+        ctx.state.facts.carrier = Carrier::Lpt;
         verify_lpt(ctx);
     }
 }

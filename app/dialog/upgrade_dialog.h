@@ -70,6 +70,8 @@ public:
     const UpgradeSettings& settings() const { return settings_; }
     const PlatformFlags& flags() const { return flags_; }
     const UsbPortApi& usb() const { return usb_; }
+    // What the procedures found out so far; read it only while none runs.
+    const RunFacts& facts() const { return state_.facts; }
 
 private:
     template <class Procedure>

@@ -2,9 +2,13 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+
+#include "build_version.h"
 
 #include "app/dialog/upgrade_app.h"
 #include "app/linux/linux_system.h"
@@ -32,6 +36,13 @@ void run(fwup::OsVersionSource& os, fwup::DialogServices services) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered before Qt starts, so it works without a display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::fputs(fwup::build::version_text("fwupgrade").c_str(), stdout);
+            return 0;
+        }
+    }
     QApplication application(argc, argv);
 
     const char* machine_file = std::getenv(kVirtualPrinterVariable);

@@ -17,6 +17,8 @@
 #include <climits>
 #include <utility>
 
+#include "transfer/status_texts.h"
+
 namespace fwup {
 
 namespace {
@@ -95,6 +97,32 @@ DialogUnits dialog_units(const QFont& font) {
     return units;
 }
 
+namespace {
+
+int text_width(const QFont& font, const QString& text) { return QFontMetrics(font).horizontalAdvance(text); }
+
+// The font at the largest size from `font`'s own down to `minimum` points, in
+// half points, at which `text` fits `width`; the smallest when none does.
+QFont fitting(QFont font, const QString& text, int width, double minimum) {
+    for (double points = font.pointSizeF(); points > minimum; points -= 0.5) {
+        font.setPointSizeF(points);
+        if (text_width(font, text) <= width) return font;
+    }
+    font.setPointSizeF(minimum);
+    return font;
+}
+
+}  // namespace
+
+QFont status_font(const QFont& dialog, int line_width) {
+    QString widest;
+    for (const char* text : text::kStatusTexts) {
+        const QString candidate = QString::fromLatin1(text);
+        if (text_width(dialog, candidate) > text_width(dialog, widest)) widest = candidate;
+    }
+    return fitting(dialog, widest, line_width, kStatusMinimumPoints);
+}
+
 // The control changes of the procedures, done on the window's thread. A call
 // from the worker waits there until the window has done it.
 class QtDialogWindow::Controls final : public DialogControls {
@@ -107,10 +135,10 @@ public:
     void set_text(int control_id, const std::string& text) override {
         on_ui([&] {
             QWidget* control = window_.control(control_id);
-            if (auto* label = qobject_cast<QLabel*>(control)) {
+            if (control_id == IDC_STATUS) {
+                window_.show_status(to_qt(text));
+            } else if (auto* label = qobject_cast<QLabel*>(control)) {
                 label->setText(to_qt(text));
-                // The line may be too short for the whole text, as on Windows.
-                if (control_id == IDC_STATUS) label->setToolTip(label->text());
             } else if (auto* button = qobject_cast<QPushButton*>(control)) {
                 button->setText(to_qt(text));
             }
@@ -256,12 +284,31 @@ void QtDialogWindow::build() {
         widget->setGeometry(units_.x(t.x), units_.y(t.y), units_.x(t.width), units_.y(t.height));
         widget->setEnabled(t.enabled);
         widget->setVisible(t.visible);
+        if (t.id == IDC_STATUS) {
+            status_font_ = status_font(font(), units_.x(t.width));
+            widget->setFont(status_font_);
+        }
         if (t.id != kNoId) controls_by_id_[t.id] = widget;
         if (t.kind == Kind::Button) {
             if (previous_stop != nullptr) setTabOrder(previous_stop, widget);
             previous_stop = widget;
         }
     }
+}
+
+// Every fixed status text fits the line in the status font; a longer one
+// (an image file's long name) is shown smaller, down to a readable size, and
+// elided in the middle below that. The whole text is always the tooltip.
+void QtDialogWindow::show_status(const QString& text) {
+    auto* label = static_cast<QLabel*>(control(IDC_STATUS));
+    const int width = label->contentsRect().width();
+    const QFont font = text_width(status_font_, text) <= width
+                           ? status_font_
+                           : fitting(status_font_, text, width, kStatusMinimumPoints);
+    label->setFont(font);
+    label->setText(text_width(font, text) <= width ? text
+                                                   : QFontMetrics(font).elidedText(text, Qt::ElideMiddle, width));
+    label->setToolTip(text);
 }
 
 QWidget* QtDialogWindow::control(int control_id) const {

@@ -71,9 +71,11 @@ private:
 
     void build();
     void on_button(int control_id);
+    void show_status(const QString& text);
 
     UpgradeDialog& logic_;
     DialogUnits units_{};
+    QFont status_font_;
     std::map<int, QWidget*> controls_by_id_;
     std::unique_ptr<Controls> controls_;
     ProcedureRunner runner_;
@@ -84,5 +86,14 @@ private:
 // The dialog font: "MS Sans Serif" 10 point, or the closest the system has.
 QFont dialog_font();
 DialogUnits dialog_units(const QFont& font);
+
+// The status line's font: the dialog font's family at the largest size, in
+// half points, at which every fixed status text fits `line_width` pixels on
+// one line. The system's substitute for the dialog font is often wider than
+// the font the template was laid out for, and the line's end is what matters.
+QFont status_font(const QFont& dialog, int line_width);
+// The smallest size the status line goes down to for a longer text (an image
+// file's name in "File open error..."); below it the text is elided.
+inline constexpr double kStatusMinimumPoints = 6.0;
 
 }  // namespace fwup

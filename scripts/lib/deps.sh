@@ -13,3 +13,8 @@ fwup_need_packages() {
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
+
+# What every configure of the sources needs besides the compilers and CMake,
+# for the Windows builds as well: CLI11 (header-only), the parser of fwupgrade-cli,
+# and nlohmann-json (header-only), the JSON of its --json.
+FWUP_SOURCE_PACKAGES=(libcli11-dev nlohmann-json3-dev)

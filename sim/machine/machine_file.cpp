@@ -156,6 +156,18 @@ PrinterSetup read_printer_section(SectionReader& in) {
         in.number("FailWriteAfter", bytes);
         printer.fail_write_after = bytes;
     }
+    if (auto after = in.text("VersionAfterUpgrade")) {
+        if (lower(*after) == "keep") {
+            printer.version_after_upgrade = printer.version;
+        } else if (lower(*after) == "none") {
+            printer.version_after_upgrade = printer.version;
+            printer.answers_after_upgrade = false;
+        } else if (after->size() > 3) {
+            in.refuse("VersionAfterUpgrade", *after, "expected keep, none or at most three characters");
+        } else {
+            printer.version_after_upgrade = *after;
+        }
+    }
     std::size_t openable = 1;
     in.choice("Openable", std::array<std::string_view, 2>{"0", "1"}, openable);
     setup.openable = openable == 1;

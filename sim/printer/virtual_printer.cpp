@@ -29,6 +29,8 @@ VirtualPrinter::VirtualPrinter(PrinterConfig config)
       short_replies_left_(config_.short_replies) {}
 
 std::optional<std::string> VirtualPrinter::identify() {
+    restart_after_flash();
+    if (silent_) return std::nullopt;
     if (identify_failures_left_ > 0) {
         --identify_failures_left_;
         return std::nullopt;
@@ -53,7 +55,10 @@ std::size_t VirtualPrinter::receive(const std::uint8_t* data, std::size_t length
         }
         accept_image(data + taken, static_cast<std::size_t>(accepted));
         taken += static_cast<std::size_t>(accepted);
-        if (accepted < wanted) return taken;
+        if (accepted < wanted) {
+            image_refused_ = true;
+            return taken;
+        }
         if (demo_bytes_left_) {
             *demo_bytes_left_ -= accepted;
             if (*demo_bytes_left_ == 0) leave_data_mode();
@@ -63,7 +68,7 @@ std::size_t VirtualPrinter::receive(const std::uint8_t* data, std::size_t length
 }
 
 std::size_t VirtualPrinter::read_reply(std::uint8_t* buf, std::size_t capacity) {
-    if (pending_reply_.empty()) return 0;
+    if (pending_reply_.empty() || silent_) return 0;
     if (short_replies_left_ > 0) {
         --short_replies_left_;
         const std::size_t count = std::min(capacity, pending_reply_.size() - 1);
@@ -186,6 +191,17 @@ void VirtualPrinter::set_reply(std::uint8_t function, std::size_t length, const 
 void VirtualPrinter::leave_data_mode() {
     data_mode_ = false;
     demo_bytes_left_.reset();
+}
+
+// Only a firmware download that took every byte the host sent is flashed;
+// a demo image leaves data mode by its announced size instead.
+void VirtualPrinter::restart_after_flash() {
+    if (!data_mode_ || demo_bytes_left_ || !config_.version_after_upgrade || image_bytes_ == 0 || image_refused_) {
+        return;
+    }
+    leave_data_mode();
+    config_.version = *config_.version_after_upgrade;
+    silent_ = !config_.answers_after_upgrade;
 }
 
 void VirtualPrinter::accept_image(const std::uint8_t* data, std::size_t length) {

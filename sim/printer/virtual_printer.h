@@ -26,6 +26,13 @@ struct PrinterConfig {
     std::uint32_t short_replies = 0;
     // Image bytes accepted before every further data write fails; empty = never.
     std::optional<std::uint64_t> fail_write_after;
+    // A firmware image taken whole is written to flash, and the printer has
+    // restarted by the time it is next asked for its identification: it then
+    // takes commands again and reports this version. Empty: it never restarts
+    // and keeps taking whatever follows as image bytes.
+    std::optional<std::string> version_after_upgrade;
+    // False: once restarted, the printer answers nothing (the flash went wrong).
+    bool answers_after_upgrade = true;
 };
 
 // The printer's side of the command set, independent of the carrier. The LPT
@@ -78,6 +85,7 @@ private:
                    std::size_t field_length);
     void leave_data_mode();
     void accept_image(const std::uint8_t* data, std::size_t length);
+    void restart_after_flash();
 
     PrinterConfig config_;
     std::vector<std::vector<std::uint8_t>> commands_;
@@ -88,6 +96,8 @@ private:
     std::uint32_t identify_failures_left_ = 0;
     std::uint32_t short_replies_left_ = 0;
     bool data_mode_ = false;
+    bool image_refused_ = false;  // a data write failed: the image is not whole
+    bool silent_ = false;         // restarted from a flash that went wrong
     std::optional<std::uint32_t> demo_size_;
     // A demo download announces its size; after that many bytes the printer
     // takes commands again. A firmware download keeps taking image bytes.

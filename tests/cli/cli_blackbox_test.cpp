@@ -1,6 +1,8 @@
 // Runs the built fwupgrade-cli against virtual machine files, as a script would.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +12,12 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+// Without the library's stream operators (it is built without them), test
+// failures print a document through this.
+namespace nlohmann {
+inline void PrintTo(const json& value, std::ostream* out) { *out << value.dump(); }
+}  // namespace nlohmann
 
 namespace {
 
@@ -79,6 +87,60 @@ std::string machine(const std::string& machine_keys, const std::string& printer_
     return "[Machine]\nClock=virtual\n" + machine_keys + "[Printer]\nDeviceID=" + kDeviceId + "\n" + printer_keys;
 }
 
+using Json = nlohmann::json;
+
+// The documents of --json runs, kept to be checked against the committed
+// schema together at the end of the test (one validator start for all).
+class JsonDocuments {
+public:
+    JsonDocuments() : dir_(fs::temp_directory_path() / ("fwup-cli-documents-" + std::to_string(getpid()))) {
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    ~JsonDocuments() {
+        if (!files_.empty()) {
+            const std::string command = "'" FWUP_PYTHON3 "' '" FWUP_JSON_VALIDATOR "' '" FWUP_JSON_SCHEMA "'" +
+                                        files_ + " >'" + (dir_ / "problems.txt").string() + "' 2>&1";
+            const int raw = std::system(command.c_str());
+            EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0)
+                << "against fwupgrade-cli.schema.json:\n" << slurp(dir_ / "problems.txt");
+        }
+        fs::remove_all(dir_);
+    }
+    JsonDocuments(const JsonDocuments&) = delete;
+    JsonDocuments& operator=(const JsonDocuments&) = delete;
+
+    // Keeps the run's standard output for the schema and parses it: it must
+    // be one JSON document and nothing else.
+    Json take(const Result& r) {
+        const fs::path file = dir_ / ("doc" + std::to_string(++count_) + ".json");
+        write_file(file, r.out);
+        files_ += " '" + file.string() + "'";
+        Json doc = Json::parse(r.out, nullptr, false);
+        EXPECT_FALSE(doc.is_discarded()) << "not one JSON document:\n" << r.out;
+        return doc;
+    }
+
+private:
+    fs::path dir_;
+    std::string files_;
+    int count_ = 0;
+};
+
+// The "Status: " lines of the text output, in order.
+std::vector<std::string> status_lines(const std::string& out) {
+    std::vector<std::string> statuses;
+    std::size_t at = 0;
+    while (at < out.size()) {
+        const std::size_t end = out.find('\n', at);
+        const std::string line = out.substr(at, end - at);
+        if (line.rfind("Status: ", 0) == 0) statuses.push_back(line.substr(8));
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    return statuses;
+}
+
 TEST(CliBlackBox, UpgradesAVirtualUsbPrinter) {
     CliFolder f("usb");
     write_file(f.dir() / "vm" / "usb.ini",
@@ -131,6 +193,7 @@ TEST(CliBlackBox, ExitStatusAndLastLineForEachEnding) {
         {"incomplete library", machine("Library=incomplete\n", ""), "--yes upgrade", 1,
          "Message: Function inport failed from'veltport.dll' file"},
     };
+    JsonDocuments documents;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         CliFolder f("ending");
@@ -140,7 +203,137 @@ TEST(CliBlackBox, ExitStatusAndLastLineForEachEnding) {
         ASSERT_GE(r.out.size(), row.last_line.size() + 1);
         EXPECT_EQ(r.out.substr(r.out.size() - row.last_line.size() - 1), row.last_line + "\n") << r.out;
         EXPECT_EQ(r.err, "");
+
+        // The same run with --json: the lines move to stderr, the document
+        // tells the same story.
+        const Result j = f.run("--json --virtual-printer vm.ini " + row.args);
+        EXPECT_EQ(j.status, row.status);
+        EXPECT_EQ(j.err, r.out);
+        const Json doc = documents.take(j);
+        if (doc.is_discarded()) continue;
+        EXPECT_EQ(doc.value("exit_status", -1), row.status);
+        EXPECT_EQ(doc.value("statuses", std::vector<std::string>{}), status_lines(r.out));
+        const std::vector<std::string> statuses = status_lines(r.out);
+        EXPECT_EQ(doc.value("status", std::string("?")), statuses.empty() ? "" : statuses.back());
+        EXPECT_EQ(doc.value("command", std::string()), row.args.find("upgrade") != std::string::npos ? "upgrade" : "verify");
+        EXPECT_TRUE(doc["error"].is_null());
+        EXPECT_TRUE(doc["check"].is_null());
+        if (row.last_line.rfind("Message: ", 0) == 0 || row.last_line == "Answer: No") {
+            ASSERT_FALSE(doc["messages"].empty());
+            const Json& box = doc["messages"].back();
+            EXPECT_EQ(box.value("answer", std::string()), row.last_line == "Answer: No" ? "No" : "OK");
+            if (row.last_line != "Answer: No") {
+                EXPECT_EQ("Message: " + box.value("text", std::string()), row.last_line);
+            }
+        }
     }
+}
+
+TEST(CliBlackBox, JsonReportsSettingsCarrierPrinterAndBytes) {
+    struct Row {
+        std::string name;
+        std::string machine_file;
+        int status;
+        std::string carrier;
+        std::string identification;  // as the document gives it
+        int version;
+        std::uint64_t bytes_sent;
+    };
+    const std::vector<Row> rows{
+        {"usb upgrade", machine("Platform=2\nMajor=5\n", "Version=100\n"), 0, "USB", kDeviceId, 100, 30000},
+        {"lpt upgrade", machine("Platform=1\nMajor=4\nMinor=10\n", "Port=LPT1\nVersion=099\n"), 0, "LPT", kDeviceId,
+         99, 30000},
+        {"data lost", machine("", "FailWriteAfter=8192\n"), 1, "USB", kDeviceId, 100, 8192},
+        // Identification bytes that are not UTF-8 are replaced, never a broken document.
+        {"identification not UTF-8", "[Machine]\nClock=virtual\n[Printer]\nDeviceID=MODEL:VP-1000;NAME:\xE9\xFF;\n", 0,
+         "USB", "MODEL:VP-1000;NAME:\xEF\xBF\xBD\xEF\xBF\xBD;", 100, 30000},
+    };
+    JsonDocuments documents;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CliFolder f("json");
+        write_file(f.dir() / "vm.ini", row.machine_file);
+        const Result r = f.run("--virtual-printer vm.ini --yes --json upgrade");
+        EXPECT_EQ(r.status, row.status) << r.err;
+        const Json doc = documents.take(r);
+        if (doc.is_discarded()) continue;
+        EXPECT_EQ(doc["settings"], Json({{"model", "VP-1000"}, {"image_file", "fw.bin"}, {"file_version", 106},
+                                         {"esc", 0}, {"lpt", 1}, {"demo", 0}}));
+        EXPECT_EQ(doc["carrier"], row.carrier);
+        EXPECT_EQ(doc["printer"]["identification"], row.identification);
+        EXPECT_EQ(doc["printer"]["firmware_version"], row.version);
+        EXPECT_EQ(doc["bytes_sent"], row.bytes_sent);
+        EXPECT_EQ(doc["image_size"], 30000);
+        ASSERT_EQ(doc["messages"].size(), 1u);
+        EXPECT_EQ(doc["messages"][0]["caption"], "Confirm upgrade");
+        EXPECT_EQ(doc["messages"][0]["icon"], "question");
+        EXPECT_EQ(doc["messages"][0]["answer"], "Yes");
+    }
+}
+
+// After the upgrade the printer restarts and is asked again; only its
+// reporting the image's version counts as upgraded.
+TEST(CliBlackBox, CheckAfterVerifiesTheNewVersion) {
+    struct Row {
+        std::string name;
+        std::string machine_file;
+        int status;
+        std::string check_line;
+        std::string result;
+        Json version;
+    };
+    const std::string win98 = "Platform=1\nMajor=4\nMinor=10\n";
+    const std::vector<Row> rows{
+        {"new version over USB", machine("", "VersionAfterUpgrade=106\n"), 0,
+         "Check: the printer reports 1.06, the image's version", "matches", 106},
+        {"new version over LPT", machine(win98, "Port=LPT1\nVersionAfterUpgrade=106\n"), 0,
+         "Check: the printer reports 1.06, the image's version", "matches", 106},
+        {"old version kept", machine("", "VersionAfterUpgrade=keep\n"), 3,
+         "Check: the printer reports 1.00, not the image's 1.06", "other version", 100},
+        {"a newer version than the image's", machine("", "VersionAfterUpgrade=107\n"), 3,
+         "Check: the printer reports 1.07, not the image's 1.06", "other version", 107},
+        {"no answer after the upgrade", machine("", "VersionAfterUpgrade=none\n"), 4,
+         "Check: the printer did not report its version after the upgrade", "no answer", nullptr},
+        {"no answer over LPT", machine(win98, "Port=LPT1\nVersionAfterUpgrade=none\n"), 4,
+         "Check: the printer did not report its version after the upgrade", "no answer", nullptr},
+        // A printer that never restarts takes the query as image data and does not answer.
+        {"printer still taking data", machine("", ""), 4,
+         "Check: the printer did not report its version after the upgrade", "no answer", nullptr},
+    };
+    JsonDocuments documents;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CliFolder f("check");
+        write_file(f.dir() / "vm.ini", row.machine_file + "Transcript=t.txt\n");
+        const Result r = f.run("--virtual-printer vm.ini --yes --check-after upgrade");
+        EXPECT_EQ(r.status, row.status) << r.out << r.err;
+        EXPECT_EQ(r.err, "");
+        ASSERT_GE(r.out.size(), row.check_line.size() + 1);
+        EXPECT_EQ(r.out.substr(r.out.size() - row.check_line.size() - 1), row.check_line + "\n") << r.out;
+        // The whole image went before the check was made.
+        EXPECT_NE(r.out.find("Status: Writing complete....Do not turn off until printer is initialized!\n"),
+                  std::string::npos);
+
+        const Result j = f.run("--virtual-printer vm.ini --yes --check-after --json upgrade");
+        EXPECT_EQ(j.status, row.status);
+        const Json doc = documents.take(j);
+        if (doc.is_discarded()) continue;
+        EXPECT_EQ(doc["check_after"], true);
+        EXPECT_EQ(doc["check"]["result"], row.result);
+        EXPECT_EQ(doc["check"]["firmware_version"], row.version);
+        EXPECT_EQ(doc["printer"]["firmware_version"], 100) << "the version before the upgrade";
+        EXPECT_EQ(doc["exit_status"], row.status);
+    }
+
+    // Nothing to check: the verify found the printer up to date, or a demo image went.
+    CliFolder f("nothing-to-check");
+    write_file(f.dir() / "vm.ini", machine("", "Version=106\n"));
+    EXPECT_EQ(f.run("--virtual-printer vm.ini --yes --check-after upgrade").status, 0);
+    write_file(f.dir() / "FWINFO.INI", "[Download]\nModel=VP-1000\n[VP-1000]\nFW_File=fw.bin\nDemo=1\n");
+    write_file(f.dir() / "vm.ini", machine("", "VersionAfterUpgrade=none\n"));
+    const Result demo = f.run("--virtual-printer vm.ini --check-after upgrade");
+    EXPECT_EQ(demo.status, 0);
+    EXPECT_EQ(demo.out.find("Check:"), std::string::npos);
 }
 
 TEST(CliBlackBox, UsageErrorsAndRefusedMachineFilesExitWith2) {
@@ -160,6 +353,7 @@ TEST(CliBlackBox, UsageErrorsAndRefusedMachineFilesExitWith2) {
         {"missing settings file", "--config nowhere.ini --virtual-printer vm.ini verify",
          "fwupgrade-cli: cannot read the settings file nowhere.ini\n"},
     };
+    JsonDocuments documents;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         CliFolder f("usage");
@@ -169,6 +363,17 @@ TEST(CliBlackBox, UsageErrorsAndRefusedMachineFilesExitWith2) {
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err.rfind(row.err_start, 0), 0u) << r.err;
+
+        // Refused with --json: still one document, saying why.
+        const Result j = f.run(row.args + " --json");
+        EXPECT_EQ(j.status, 2);
+        EXPECT_EQ(j.err, r.err);
+        const Json doc = documents.take(j);
+        if (doc.is_discarded()) continue;
+        EXPECT_EQ(doc["exit_status"], 2);
+        ASSERT_TRUE(doc["error"].is_string());
+        EXPECT_EQ(row.err_start.rfind("fwupgrade-cli: " + doc["error"].get<std::string>(), 0), 0u) << doc["error"].dump();
+        EXPECT_TRUE(doc["statuses"].empty());
     }
 }
 
@@ -216,6 +421,7 @@ TEST(CliBlackBox, BundledExampleUpgradesItsVirtualPrinter) {
         int status;
     };
     for (const Row& row : std::vector<Row>{{"up-to-date.ini", 0},
+                                            {"new-firmware-after-upgrade.ini", 0},
                                             {"busy-printer.ini", 1},
                                             {"unplugged-during-upgrade.ini", 1},
                                             {"no-library.ini", 1},

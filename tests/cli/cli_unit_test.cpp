@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/cli_runner.h"
 #include "cli/console_dialog.h"
 
 namespace fwup::cli {
@@ -51,15 +54,32 @@ TEST(CliArguments, RefusesEverythingElseWithAReason) {
         {{"--config", "a", "--config", "b", "verify"}, "--config given twice"},
         {{"--virtual-printer=a", "--virtual-printer=b", "verify"}, "--virtual-printer given twice"},
         {{"--force", "verify"}, "unknown option --force"},
+        {{"verify", "--yes=0"}, "yes was given a disallowed flag override"},  // a flag takes no value
     };
     for (const Row& row : rows) {
         const ParseResult result = parse_arguments(row.args);
         EXPECT_FALSE(result.options);
         EXPECT_EQ(result.error, row.error);
     }
-    const ParseResult help = parse_arguments({"verify", "--help"});
-    EXPECT_FALSE(help.options);
-    EXPECT_TRUE(help.error.empty());
+}
+
+TEST(CliArguments, HelpAndVersionAnswerInsteadOfRunning) {
+    for (const char* flag : {"--help", "-h"}) {
+        const ParseResult help = parse_arguments({"verify", flag});
+        EXPECT_FALSE(help.options);
+        EXPECT_TRUE(help.error.empty());
+        // Every option, the commands and every exit status are in the help.
+        for (const char* part : {"--config FILE", "--virtual-printer FILE", "-y,--yes", "--version", "-h,--help",
+                                 "verify|upgrade", "\n  0  verify", "\n  1  ", "\n  2  "}) {
+            EXPECT_NE(help.text.find(part), std::string::npos) << part << " missing in\n" << help.text;
+        }
+    }
+    const ParseResult version = parse_arguments({"--version", "upgrade"});
+    EXPECT_FALSE(version.options);
+    EXPECT_TRUE(version.error.empty());
+    EXPECT_EQ(version.text.rfind("fwupgrade-cli 1.", 0), 0u) << version.text;
+    EXPECT_EQ(usage_line(), "usage: fwupgrade-cli [--config FILE] [--virtual-printer FILE] [--yes] [--json] [--check-after] "
+              "verify|upgrade\n");
 }
 
 TEST(ConsoleDialog, PrintsOnlyVisibleChangesOfLabelledTexts) {
@@ -119,6 +139,33 @@ TEST(ConsoleDialog, DrawsProgressOnlyWhileShownAndClearsItAroundLines) {
     dialog.set_progress_range(0xFFFFFFFFu);
     dialog.set_progress_pos(0xFFFFFFFFu);
     EXPECT_EQ(bar.str(), drawn) << "hidden again";
+}
+
+// The terminal's bar, drawn on the same stream as the lines: full before the
+// completion text, as in the dialogs.
+TEST(CliRun, TerminalBarIsFullWhenTheImageIsWritten) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / "fwup-cli-unit-bar";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::ofstream(dir / "fw.bin", std::ios::binary) << std::string(20'050, 'x');
+    std::ofstream(dir / "FWINFO.INI") << "[Download]\nModel=VP-1000\n[VP-1000]\nFW_File=" << (dir / "fw.bin").string()
+                                      << "\nFile_Ver=106\n";
+    std::ofstream(dir / "vm.ini") << "[Machine]\nClock=virtual\n[Printer]\nDeviceID=MODEL:VP-1000;\n";
+    std::stringstream terminal;
+    std::istringstream in;
+    const int status = run_cli({"--config", (dir / "FWINFO.INI").string(), "--virtual-printer",
+                                (dir / "vm.ini").string(), "--yes", "upgrade"},
+                               CliIo{terminal, terminal, in, false, true, {}});
+    fs::remove_all(dir);
+    EXPECT_EQ(status, kExitOk);
+    const std::string shown = terminal.str();
+    const std::size_t complete = shown.find("Status: Writing complete");
+    ASSERT_NE(complete, std::string::npos) << shown;
+    const std::size_t last_bar = shown.rfind("\r[", complete);
+    ASSERT_NE(last_bar, std::string::npos);
+    const std::string full = "\r[" + std::string(40, '#') + "] 100%";
+    EXPECT_EQ(shown.substr(last_bar, full.size()), full) << shown;
 }
 
 }  // namespace

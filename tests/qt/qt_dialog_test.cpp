@@ -2,6 +2,9 @@
 // against virtual printers (a virtual machine on a virtual clock) and the test
 // works the window as an operator would, answering its message boxes.
 #include <QAbstractButton>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
@@ -94,6 +97,21 @@ private:
     bool open_ = false;
 };
 
+// Calls `on_sleep` on the procedure's thread before each wait.
+class WatchClock final : public Clock {
+public:
+    explicit WatchClock(Clock& inner) : inner_(inner) {}
+    void sleep_ms(std::uint32_t ms) override {
+        if (on_sleep) on_sleep(ms);
+        inner_.sleep_ms(ms);
+    }
+    std::uint32_t tick_ms() override { return inner_.tick_ms(); }
+    std::function<void(std::uint32_t)> on_sleep;
+
+private:
+    Clock& inner_;
+};
+
 sim::PrinterSetup printer(int lpt, const std::string& model = "VP-1000", const std::string& version = "100") {
     sim::PrinterSetup setup;
     setup.section = lpt == 0 ? "USB" : "LPT";
@@ -126,6 +144,17 @@ public:
         if (!machine_) qFatal("virtual machine: %s", error.c_str());
         DialogServices services{machine_->parallel_ports(), machine_->image_files(),
                                 clock != nullptr ? *clock : machine_->clock(), machine_->library_loader()};
+        logic_ = std::make_unique<UpgradeDialog>(settings, detect_platform(machine_->os_version()), services);
+        window_ = std::make_unique<QtDialogWindow>(*logic_);
+    }
+
+    // The program on a clock that wraps the machine's own.
+    Program(const sim::MachineConfig& config, UpgradeSettings settings, std::function<Clock&(Clock&)> wrap) {
+        std::string error;
+        machine_ = sim::VirtualMachine::create(config, error);
+        if (!machine_) qFatal("virtual machine: %s", error.c_str());
+        DialogServices services{machine_->parallel_ports(), machine_->image_files(), wrap(machine_->clock()),
+                                machine_->library_loader()};
         logic_ = std::make_unique<UpgradeDialog>(settings, detect_platform(machine_->os_version()), services);
         window_ = std::make_unique<QtDialogWindow>(*logic_);
     }
@@ -236,7 +265,28 @@ private slots:
     void verify_then_upgrade_over_usb_ends_the_program() {
         MessageBoxes boxes;
         const std::string image = write_image(images_, "fw.bin", 20'000);
-        Program program(machine({printer(0)}), settings_for(image));
+        std::unique_ptr<WatchClock> clock;
+        Program program(machine({printer(0)}), settings_for(image), [&](Clock& inner) -> Clock& {
+            clock = std::make_unique<WatchClock>(inner);
+            return *clock;
+        });
+        // What the bar shows through the wait after "Writing complete".
+        struct Seen {
+            bool shown = false;
+            int value = -1;
+            int maximum = -1;
+            QString status;
+        } during_wait;
+        clock->on_sleep = [&](std::uint32_t ms) {
+            if (ms != 20'000) return;
+            QMetaObject::invokeMethod(
+                &program.window(),
+                [&] {
+                    auto* bar = static_cast<QProgressBar*>(program.window().control(IDC_PROGRESS));
+                    during_wait = {bar->isVisible(), bar->value(), bar->maximum(), program.text(IDC_STATUS)};
+                },
+                Qt::BlockingQueuedConnection);
+        };
         QVERIFY(program.window().start());
 
         program.click(IDC_VERIFY);
@@ -257,6 +307,10 @@ private slots:
         QVERIFY(progress_shown_during_question);
 
         QCOMPARE(program.text(IDC_STATUS), QString::fromLatin1(text::kWritingComplete));
+        QCOMPARE(during_wait.status, QString::fromLatin1(text::kWritingComplete));
+        QVERIFY(during_wait.shown);
+        QCOMPARE(during_wait.maximum, 200);
+        QCOMPARE(during_wait.value, 200);  // the whole image went: a full bar
         QVERIFY(!program.visible(IDC_PROGRESS));
         QVERIFY(program.window().ended());
         QCOMPARE(program.window().end_result(), kDialogResultExit);
@@ -381,6 +435,56 @@ private slots:
         window.close();
         QVERIFY(window.ended());
         QCOMPARE(window.end_result(), kDialogResultCancel);
+    }
+
+    // Every status text on one line of the template's 186 units, whole, in
+    // each sans-serif family a Debian desktop may give the dialog font.
+    void every_status_text_fits_its_line() {
+        MessageBoxes boxes;
+        QStringList families{QString()};  // the system's own choice
+        for (const char* family : {"DejaVu Sans", "Liberation Sans", "Noto Sans", "Cantarell", "FreeSans"}) {
+            if (QFontDatabase::hasFamily(QString::fromLatin1(family))) families << QString::fromLatin1(family);
+        }
+        const std::string long_name(UpgradeSettings::kFirmwareFileBuffer - 1, 'f');
+        for (const QString& family : families) {
+            if (!family.isEmpty()) QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), family);
+            {
+                Program program(machine({}), settings_for("fw.bin"));
+                QtDialogWindow& window = program.window();
+                QVERIFY(window.start());
+                auto* line = static_cast<QLabel*>(window.control(IDC_STATUS));
+                QCOMPARE(line->geometry().width(), window.units().x(186));
+                const int width = line->contentsRect().width();
+                std::vector<std::string> texts(std::begin(text::kStatusTexts), std::end(text::kStatusTexts));
+                texts.push_back(text::file_open_error("firmware-1.06.bin"));
+                for (const std::string& t : texts) {
+                    window.controls().set_text(IDC_STATUS, t);
+                    const QString shown = QString::fromStdString(t);
+                    const int needs = QFontMetrics(line->font()).horizontalAdvance(shown);
+                    if (t == text::kWritingComplete) {  // the widest
+                        qInfo("%s %.1fpt: %d of %d px: %s", qPrintable(QFontInfo(line->font()).family()),
+                              line->font().pointSizeF(), needs, width, t.c_str());
+                    }
+                    QCOMPARE(line->text(), shown);
+                    QVERIFY2(needs <= width, t.c_str());
+                    QVERIFY(line->font().pointSizeF() >= kStatusMinimumPoints);
+                }
+                // The fixed texts share one font, the dialog's family.
+                window.controls().set_text(IDC_STATUS, text::kWritingComplete);
+                const QFont fixed = line->font();
+                QCOMPARE(QFontInfo(fixed).family(), QFontInfo(window.font()).family());
+                QVERIFY(fixed.pointSizeF() <= window.font().pointSizeF());
+                // A name as long as FW_File takes is shown smaller, or cut in the
+                // middle; the whole text stays in the tooltip.
+                const std::string longest = text::file_open_error(long_name);
+                window.controls().set_text(IDC_STATUS, longest);
+                QVERIFY(QFontMetrics(line->font()).horizontalAdvance(line->text()) <= width);
+                QCOMPARE(line->toolTip(), QString::fromStdString(longest));
+                QVERIFY(line->text().startsWith(QStringLiteral("File open error...(")));
+                QVERIFY(line->text().endsWith(QStringLiteral("f)")));
+            }
+            QFont::removeSubstitutions(QStringLiteral("MS Sans Serif"));
+        }
     }
 
     void a_missing_library_is_reported_and_ends_the_program() {

@@ -2,6 +2,7 @@
 // found the printer ready, one row per scenario.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -219,6 +220,22 @@ TEST(DownloadScenarios, EveryRowEndsInItsStateWithTheBytesTheWaitsAndNothingOpen
         }
         if (row.ending != Ending::Untouched) {
             EXPECT_EQ(rig.dialog.progress_upper, setup.image.claimed_size.value_or(image.size()) / 100);
+        }
+        // What the bar shows from the end of the data on (through the 20 s wait
+        // after a success): all of it after a success, no more than was sent otherwise.
+        if (row.ending == Ending::Completed) {
+            const auto& events = rig.dialog.events;
+            const auto done = std::find(events.begin(), events.end(), "text 1008 " + std::string(text::kWritingComplete));
+            EXPECT_EQ(done != events.end(), row.status == text::kWritingComplete);
+            std::uint32_t shown = 0;
+            for (auto e = events.begin(); e != done; ++e) {
+                if (e->rfind("pos ", 0) == 0) shown = static_cast<std::uint32_t>(std::stoul(e->substr(4)));
+            }
+            if (done != events.end()) {
+                EXPECT_EQ(shown, rig.dialog.progress_upper);
+            } else {
+                EXPECT_LE(shown, row.received / 100);
+            }
         }
 
         // Only a successful firmware upgrade ends the program, releasing the library.

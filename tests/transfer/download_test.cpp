@@ -314,11 +314,12 @@ TEST(Download, ProgressMovesAtMostEvery100Ms) {
         std::vector<std::uint32_t> positions;
     };
     // The tick is taken before the wait that precedes the data, so the first
-    // block never moves the bar; the wait makes the second one move it.
+    // block never moves the bar; the wait makes the second one move it. A
+    // finished image then fills the bar, however little time the last blocks took.
     const std::vector<Row> rows = {
-        {0, {0, 1, 163}},
-        {50, {0, 1, 163}},
-        {100, {0, 1, 163, 200}},
+        {0, {0, 1, 163, 200}},
+        {50, {0, 1, 163, 200}},
+        {100, {0, 1, 163, 200, 200}},
     };
     for (const bool over_usb : {true, false}) {
         for (const auto& row : rows) {

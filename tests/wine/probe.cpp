@@ -11,6 +11,10 @@
 //   probe wait-gone TITLE [MS]        until no window has this title
 //   probe responsive TITLE MS         the window's thread answers within MS
 //   probe screenshot TITLE FILE.png [MS]  the window as it is on the screen
+//   probe text-width TITLE ID PROGRAM.exe TEXT...  for each TEXT, the width
+//                                     it takes in control ID's font (WM_GETFONT)
+//                                     against the control's width, as
+//                                     "fits|cut WIDTH/LINE TEXT"
 //
 // TITLE is a top-level window's whole title. MS is how long to wait for it
 // (default 10000). Exit status 0 when done, 1 when not, 2 on bad usage.
@@ -325,6 +329,60 @@ bool screenshot(HWND window, const char* path) {
     return PngWriter::write(path, width, height, rgb);
 }
 
+INT_PTR CALLBACK quiet_dialog(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+// Exit status 0 when every text fits the control's width, 1 otherwise. A font
+// handle belongs to the program that made it, so the control's font is read
+// (WM_GETFONT) from a copy of the same dialog made here from the program's own
+// template; the copy's line must be as wide as the running program's.
+int text_widths(HWND live, const char* program, int count, char** texts) {
+    HMODULE module = LoadLibraryExA(program, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == nullptr) {
+        std::printf("probe: cannot load %s\n", program);
+        return 1;
+    }
+    const int id = GetDlgCtrlID(live);
+    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&classes);  // the template holds a progress bar
+    HWND copy = CreateDialogParamA(module, MAKEINTRESOURCEA(101), nullptr, &quiet_dialog, 0);
+    HWND control = copy != nullptr ? GetDlgItem(copy, id) : nullptr;
+    const auto font = control != nullptr ? reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)) : nullptr;
+    int status = 0;
+    if (font == nullptr) {
+        std::printf("probe: no font for control %d\n", id);
+        status = 1;
+    } else {
+        RECT client{}, live_client{};
+        GetClientRect(control, &client);
+        GetClientRect(live, &live_client);
+        const LONG line = client.right - client.left;
+        LOGFONTA description{};
+        GetObjectA(font, sizeof description, &description);
+        HDC dc = GetDC(control);
+        HGDIOBJ old = SelectObject(dc, font);
+        TEXTMETRICA metrics{};
+        GetTextMetricsA(dc, &metrics);
+        std::printf("font face=%s height=%ld average=%ld line=%ld running-line=%ld\n",
+                    quoted(description.lfFaceName).c_str(), static_cast<long>(metrics.tmHeight),
+                    static_cast<long>(metrics.tmAveCharWidth), static_cast<long>(line),
+                    static_cast<long>(live_client.right - live_client.left));
+        if (live_client.right - live_client.left != line) status = 1;
+        for (int i = 0; i < count; ++i) {
+            SIZE size{};
+            GetTextExtentPoint32A(dc, texts[i], static_cast<int>(std::strlen(texts[i])), &size);
+            const bool fits = size.cx <= line;
+            if (!fits) status = 1;
+            std::printf("%s %ld/%ld %s\n", fits ? "fits" : "cut", static_cast<long>(size.cx),
+                        static_cast<long>(line), quoted(texts[i]).c_str());
+        }
+        SelectObject(dc, old);
+        ReleaseDC(control, dc);
+    }
+    if (copy != nullptr) DestroyWindow(copy);
+    FreeLibrary(module);
+    return status;
+}
+
 // Keys go to the control that has the focus, where the dialog's own keyboard
 // handling sees them.
 void press_key(HWND window, WPARAM vk) {
@@ -346,7 +404,9 @@ int fail(const char* what, const std::string& detail) {
 }
 
 int usage() {
-    std::printf("usage: probe dump|click|close|key|try-close|wait-text|wait-gone|responsive|screenshot TITLE ...\n");
+    std::printf(
+        "usage: probe dump|click|close|key|try-close|wait-text|wait-gone|responsive|screenshot|text-width TITLE "
+        "...\n");
     return 2;
 }
 
@@ -367,6 +427,7 @@ int run(int argc, char** argv) {
 
     DWORD wait = kDefaultWait;
     if (command == "click" || command == "key" || command == "screenshot") wait = wait_arg(argc, argv, 4);
+    if (command == "text-width") wait = kDefaultWait;
     if (command == "dump" || command == "close" || command == "try-close") wait = wait_arg(argc, argv, 3);
     if (command == "wait-text") wait = wait_arg(argc, argv, 5);
     HWND window = wait_window(title, wait);
@@ -419,6 +480,11 @@ int run(int argc, char** argv) {
             return fail("no answer within ms", argv[3]);
         }
         return 0;
+    }
+    if (command == "text-width" && argc >= 6) {
+        HWND control = GetDlgItem(window, std::atoi(argv[3]));
+        if (control == nullptr) return fail("no control", argv[3]);
+        return text_widths(control, argv[4], argc - 5, argv + 5);
     }
     if (command == "screenshot" && argc >= 4) {
         SetForegroundWindow(window);

@@ -412,6 +412,7 @@ case_virtual_demo_real_time() {
   check "closing during the download" probe try-close "$DEMO_TITLE"
   check "complete" probe wait-text "$DEMO_TITLE" 1008 \
     "Writing complete....Do not turn off until printer is initialized!" 20000
+  expect_progress "$DEMO_TITLE" "visible=1 range=0..4096 pos=4096"  # the whole image: a full bar
   check "answers during the 20-second wait" probe responsive "$DEMO_TITLE" 500
   check "closing during the 20-second wait" probe try-close "$DEMO_TITLE"
   expect_control "$DEMO_TITLE" 1001 'text="Exit" enabled=0 visible=1'
@@ -433,6 +434,27 @@ case_virtual_demo_real_time() {
   set_windows_version ""
   end
 }
+# Each status text in the status line's font, against the line's width. The
+# template stays as it is; the widths are kept in the artifacts.
+case_status_line_widths() {
+  begin status-line-widths
+  start
+  local texts=("Device not responding..." "Model not matched...!" "Failed to open LPT port"
+    "Failed to set Comm State" "Writing version command error...!" "Reading version data error...!"
+    "Ready to download demo image..." "Ready to upgrade..." "No Upgrade Required...!"
+    "Upgrade not necessary...!" "Demo image file is too big for download..!"
+    "Writing download command error...!" "Reading command error...!"
+    "Your printer is not support Demo print!" "Printer is busy...!"
+    "Downloading...Do not turn off your printer.!" "Error reading file...!" "Writing data error...!"
+    "Writing complete....Do not turn off until printer is initialized!" "File open error...(firmware-1.06.bin)")
+  probe text-width "$UPGRADE_TITLE" 1008 "Z:$case_dir/fwupgrade.exe" "${texts[@]}" | tr -d '\r' >"$FWUP_ARTIFACTS/wine-status-widths.txt"
+  sed 's/^/    /' "$FWUP_ARTIFACTS/wine-status-widths.txt"
+  [ "$(grep -c '^\(fits\|cut\) ' "$FWUP_ARTIFACTS/wine-status-widths.txt")" -eq "${#texts[@]}" ] ||
+    fail "no width for every status text"
+  check "Exit" probe click "$UPGRADE_TITLE" 1001
+  finish
+  end
+}
 # ----------------------------------------------------------------------------
 # Wine draws the window frames itself: there is no window manager under Xvfb.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
@@ -450,7 +472,8 @@ for name in no_settings \
   winxp_with_library \
   virtual_usb_upgrade \
   virtual_lpt_write_failure \
-  virtual_demo_real_time; do
+  virtual_demo_real_time \
+  status_line_widths; do
   if [ -z "${FWUP_WINE_ONLY:-}" ] || [[ "$name" == $FWUP_WINE_ONLY ]]; then
     "case_$name"
   fi

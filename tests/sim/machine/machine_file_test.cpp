@@ -56,8 +56,8 @@ TEST(MachineFile, ReadsEveryKey) {
         "LptOpenFailsFrom=3\nLptTimeoutsFailFrom=0x4\nLptWritesFailFrom=5\nLptReadsFailFrom=6\n"
         "[Printer]\nPort=lpt2\nDeviceID=MFG:X;MODEL:Y Z;\nVendorID=0x0550\nVersion=1A\nEsc=1\n"
         "DownloadStatus=0xFF\nDemoStatus=2\nDeviceIDFailures=2\nShortReplies=1\nFailWriteAfter=8192\n"
-        "ReceivedImage=out/image.bin\nTranscript=/tmp/t.txt\n"
-        "[Printer3]\nVendorID=1085\nOpenable=0\nFailWriteAfter=never\n",
+        "VersionAfterUpgrade=106\nReceivedImage=out/image.bin\nTranscript=/tmp/t.txt\n"
+        "[Printer3]\nVendorID=1085\nOpenable=0\nFailWriteAfter=never\nVersionAfterUpgrade=None\n",
         error);
     ASSERT_TRUE(config) << error;
     EXPECT_EQ(config->os.platform_id, 1u);
@@ -82,6 +82,8 @@ TEST(MachineFile, ReadsEveryKey) {
     EXPECT_EQ(p.printer.device_id_failures, 2u);
     EXPECT_EQ(p.printer.short_replies, 1u);
     EXPECT_EQ(p.printer.fail_write_after, std::optional<std::uint64_t>(8192));
+    EXPECT_EQ(p.printer.version_after_upgrade, std::optional<std::string>("106"));
+    EXPECT_TRUE(p.printer.answers_after_upgrade);
     EXPECT_EQ(p.received_image, std::filesystem::path("/vm/out/image.bin")) << "relative to the file's folder";
     EXPECT_EQ(p.transcript, std::filesystem::path("/tmp/t.txt"));
     const PrinterSetup& third = config->printers[1];
@@ -90,6 +92,8 @@ TEST(MachineFile, ReadsEveryKey) {
     EXPECT_EQ(third.printer.vendor_id, 1085);
     EXPECT_FALSE(third.openable);
     EXPECT_FALSE(third.printer.fail_write_after);
+    EXPECT_EQ(third.printer.version_after_upgrade, std::optional<std::string>("100")) << "restarts, then silent";
+    EXPECT_FALSE(third.printer.answers_after_upgrade);
 }
 
 TEST(MachineFile, RefusesEveryInvalidValueNamingFileKeyAndValue) {
@@ -121,6 +125,7 @@ TEST(MachineFile, RefusesEveryInvalidValueNamingFileKeyAndValue) {
         {"[Printer]\nDeviceIDFailures=-3\n", "[Printer] DeviceIDFailures", "-3"},
         {"[Printer]\nShortReplies=x\n", "[Printer] ShortReplies", "x"},
         {"[Printer]\nFailWriteAfter=soon\n", "[Printer] FailWriteAfter", "soon"},
+        {"[Printer]\nVersionAfterUpgrade=1060\n", "[Printer] VersionAfterUpgrade", "1060"},
         {"[Printer]\nOpenable=yes\n", "[Printer] Openable", "yes"},
         {"[Printer]\nReceivedImage=\n", "[Printer] ReceivedImage", ""},
         {"[Printer]\nTranscript=\n", "[Printer] Transcript", ""},

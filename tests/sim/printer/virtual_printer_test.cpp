@@ -182,5 +182,41 @@ TEST(VirtualPrinterTest, IdentificationFailsTheConfiguredNumberOfTimes) {
     EXPECT_EQ(printer.identify(), "MFG:A;MODEL:B;");
 }
 
+// A firmware image, then the host's next verify: identification and version query.
+TEST(VirtualPrinterTest, RestartsWithTheConfiguredVersionOnlyAfterAWholeImage) {
+    struct Row {
+        const char* name;
+        PrinterConfig config;
+        bool identifies;
+        Bytes version_field;  // empty: no reply
+        bool data_mode;
+    };
+    const std::vector<Row> rows{
+        {"new version", with([](PrinterConfig& c) { c.version_after_upgrade = "106"; }), true, {'1', '0', '6'}, false},
+        {"version kept", with([](PrinterConfig& c) { c.version_after_upgrade = "100"; }), true, {'1', '0', '0'}, false},
+        {"no restart configured: the query is image data", {}, true, {}, true},
+        {"image cut short: not flashed", with([](PrinterConfig& c) {
+             c.version_after_upgrade = "106";
+             c.fail_write_after = 2;
+         }), true, {}, true},
+        {"silent after the flash", with([](PrinterConfig& c) {
+             c.version_after_upgrade = "100";
+             c.answers_after_upgrade = false;
+         }), false, {}, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        VirtualPrinter printer(row.config);
+        const Bytes image = kDownload + Bytes{1, 2, 3};
+        printer.receive(image.data(), image.size());
+        read_all(printer);  // the download command's reply
+        EXPECT_EQ(printer.identify().has_value(), row.identifies);
+        printer.receive(kVersionQuery.data(), kVersionQuery.size());
+        const Bytes reply = read_all(printer);
+        EXPECT_EQ(reply.empty() ? Bytes{} : Bytes(reply.end() - 3, reply.end()), row.version_field);
+        EXPECT_EQ(printer.in_data_mode(), row.data_mode);
+    }
+}
+
 }  // namespace
 }  // namespace fwup::sim
