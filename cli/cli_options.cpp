@@ -1,10 +1,16 @@
 #include "cli/cli_options.h"
 
-#include <CLI/CLI.hpp>
-
-#include <string_view>
+#include <array>
 
 #include "build_version.h"
+
+// The options are parsed by hand rather than with an argument-parsing
+// library: the one Debian offers (CLI11) links its configuration-file reader,
+// and with it the C++ file streams, into every program that uses it, and the
+// Windows command line must not import the runtime functions those need
+// (absent from the C runtime of Windows 98 and 2000). The table below is the
+// single declaration of every option: parsing, --help and the usage line all
+// come from it.
 
 namespace fwup::cli {
 
@@ -12,7 +18,38 @@ namespace {
 
 constexpr char kProgramName[] = "fwupgrade-cli";
 
-constexpr char kFooter[] =
+enum class Id { Help, Version, Config, VirtualPrinter, Yes, Json, CheckAfter };
+
+struct Declared {
+    Id id;
+    const char* name;        // "--name"
+    const char* short_name;  // "-x", or nullptr
+    const char* value;       // the value's name for options that take one, else nullptr
+    bool in_usage;           // shown in the one-line synopsis
+    const char* help;
+};
+
+constexpr std::array kOptions{
+    Declared{Id::Help, "--help", "-h", nullptr, false, "print this help and exit"},
+    Declared{Id::Version, "--version", nullptr, nullptr, false, "print the program's version and exit"},
+    Declared{Id::Config, "--config", nullptr, "FILE", true,
+             "settings to read instead of FWINFO.INI in the current directory"},
+    Declared{Id::VirtualPrinter, "--virtual-printer", nullptr, "FILE", true,
+             "run against the virtual machine that FILE describes"},
+    Declared{Id::Yes, "--yes", "-y", nullptr, true, "answer the upgrade confirmation with Yes"},
+    Declared{Id::Json, "--json", nullptr, nullptr, true,
+             "print one JSON document on stdout at the end; the lines and the progress go to stderr"},
+    Declared{Id::CheckAfter, "--check-after", nullptr, nullptr, true,
+             "after a firmware upgrade, verify again that the printer reports the image's version"},
+};
+
+constexpr char kCommands[] = "verify|upgrade";
+
+constexpr char kCommandHelp[] =
+    "  verify                     press \"Verify Information\" once\n"
+    "  upgrade                    verify, then press \"Upgrade Now\" when the printer needs the image\n";
+
+constexpr char kExitStatuses[] =
     "Exit status:\n"
     "  0  verify: the printer is ready for the image, or needs none;\n"
     "     upgrade: the image was written, or the printer needs none\n"
@@ -22,129 +59,115 @@ constexpr char kFooter[] =
     "  3  --check-after: the printer reports another version than the image's\n"
     "  4  --check-after: the printer reports no version after the upgrade\n";
 
-// Every option of fwupgrade-cli is declared here, once: parsing, --help and
-// the usage line all come from these declarations.
-struct Declared {
-    CLI::Option* config = nullptr;
-    CLI::Option* virtual_printer = nullptr;
-    CLI::Option* version = nullptr;
-};
-
-Declared declare_options(CLI::App& app, CliOptions& options, std::string& command_word, std::string& machine) {
-    Declared declared;
-    app.set_help_flag("-h,--help", "print this help and exit");
-    declared.version = app.add_flag("--version")->description("print the program's version and exit")
-                           ->disable_flag_override();
-    // A value option given twice is refused below, not silently overridden.
-    declared.config = app.add_option("--config", options.config,
-                                     "settings to read instead of FWINFO.INI in the current directory")
-                          ->type_name("FILE")
-                          ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    declared.virtual_printer = app.add_option("--virtual-printer", machine,
-                                              "run against the virtual machine that FILE describes")
-                                   ->type_name("FILE")
-                                   ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    app.add_flag("-y,--yes", options.yes, "answer the upgrade confirmation with Yes")->disable_flag_override();
-    app.add_flag("--json", options.json,
-                 "print one JSON document on stdout at the end; the lines and the progress go to stderr")
-        ->disable_flag_override();
-    app.add_flag("--check-after", options.check_after,
-                 "after a firmware upgrade, verify again that the printer reports the image's version")
-        ->disable_flag_override();
-    app.add_option("command", command_word,
-                   "verify: press \"Verify Information\" once\n"
-                   "upgrade: verify, then press \"Upgrade Now\"\n"
-                   "         when the printer needs the image")
-        ->type_name("verify|upgrade");
-    return declared;
+const Declared* find_option(const std::string& word) {
+    for (const Declared& option : kOptions) {
+        if (word == option.name || (option.short_name != nullptr && word == option.short_name)) return &option;
+    }
+    return nullptr;
 }
 
-// A parser set up with every option, bound to the given results.
-std::unique_ptr<CLI::App> make_app(CliOptions& options, std::string& command_word, std::string& machine,
-                                   Declared& declared) {
-    auto app = std::make_unique<CLI::App>("Verifies a printer's firmware version and upgrades it.", kProgramName);
-    declared = declare_options(*app, options, command_word, machine);
-    app->footer(kFooter);
-    app->get_formatter()->column_width(30);
-    app->allow_extras();  // unknown options and further words are reported below in our own words
-    return app;
+std::string help_text() {
+    std::string text = "Verifies a printer's firmware version and upgrades it.\n" + usage_line() + "\nOptions:\n";
+    for (const Declared& option : kOptions) {
+        std::string left = "  ";
+        if (option.short_name != nullptr) left += std::string(option.short_name) + ",";
+        left += option.name;
+        if (option.value != nullptr) left += std::string(" ") + option.value;
+        left.resize(left.size() < 29 ? 29 : left.size() + 1, ' ');
+        text += left + option.help + "\n";
+    }
+    text += std::string("\nCommands (") + kCommands + "):\n" + kCommandHelp + "\n" + kExitStatuses;
+    return text;
 }
 
 }  // namespace
 
 std::string usage_line() {
-    CliOptions options;
-    std::string command_word;
-    std::string machine;
-    Declared declared;
-    const auto app = make_app(options, command_word, machine, declared);
     std::string line = std::string("usage: ") + kProgramName;
-    std::string positional;
-    for (const CLI::Option* option : app->get_options()) {
-        if (option == app->get_help_ptr() || option == declared.version) continue;
-        if (option->get_positional()) {
-            positional += " " + option->get_type_name();
-            continue;
-        }
-        line += " [--" + option->get_lnames().front();
-        if (!option->get_type_name().empty()) line += " " + option->get_type_name();
+    for (const Declared& option : kOptions) {
+        if (!option.in_usage) continue;
+        line += std::string(" [") + option.name;
+        if (option.value != nullptr) line += std::string(" ") + option.value;
         line += "]";
     }
-    return line + positional + "\n";
+    return line + " " + kCommands + "\n";
 }
 
 ParseResult parse_arguments(const std::vector<std::string>& args) {
     ParseResult result;
     CliOptions options;
-    std::string command_word;
-    std::string machine;
-    Declared declared;
-    const auto app = make_app(options, command_word, machine, declared);
+    std::optional<Command> command;
+    bool config_seen = false;
+    bool version_asked = false;
     const auto fail = [&result](std::string message) {
         result.error = std::move(message);
         return result;
     };
 
-    std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes the words last first
-    try {
-        app->parse(reversed);
-    } catch (const CLI::CallForHelp&) {
-        result.text = app->help();
-        return result;
-    } catch (const CLI::ArgumentMismatch& e) {
-        // CLI11 names the option first; a value option without its value is
-        // reported the way the operator reads it everywhere else.
-        for (const CLI::Option* option : {declared.config, declared.virtual_printer}) {
-            if (std::string_view(e.what()).rfind(option->get_name() + ":", 0) == 0) {
-                return fail(option->get_name() + " needs a file name");
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg.rfind('-', 0) != 0) {
+            if (command) return fail("more than one command: " + arg);
+            if (arg == "verify") {
+                command = Command::Verify;
+            } else if (arg == "upgrade") {
+                command = Command::Upgrade;
+            } else {
+                return fail("unknown command " + arg);
             }
+            continue;
         }
-        return fail(e.what());
-    } catch (const CLI::ParseError& e) {
-        return fail(e.what());
+        std::string word = arg;
+        std::optional<std::string> value;
+        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            word = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+        }
+        const Declared* option = find_option(word);
+        if (option == nullptr) return fail("unknown option " + word);
+        if (option->value == nullptr) {
+            if (value) return fail(std::string(option->name) + " takes no value");
+        } else {
+            if (!value) {
+                if (i + 1 >= args.size()) return fail(std::string(option->name) + " needs a file name");
+                value = args[++i];
+            }
+            if (value->empty()) return fail(std::string(option->name) + " needs a file name");
+        }
+        switch (option->id) {
+        case Id::Help:
+            result.text = help_text();
+            return result;
+        case Id::Version:
+            version_asked = true;
+            break;
+        case Id::Config:
+            if (config_seen) return fail("--config given twice");
+            config_seen = true;
+            options.config = *value;
+            break;
+        case Id::VirtualPrinter:
+            if (options.virtual_printer) return fail("--virtual-printer given twice");
+            options.virtual_printer = *value;
+            break;
+        case Id::Yes:
+            options.yes = true;
+            break;
+        case Id::Json:
+            options.json = true;
+            break;
+        case Id::CheckAfter:
+            options.check_after = true;
+            break;
+        }
     }
-    if (declared.version->count() != 0) {
+    // --version answers whatever else the line says, as --help does.
+    if (version_asked) {
         result.text = build::version_text(kProgramName);
         return result;
     }
-    for (const CLI::Option* option : {declared.config, declared.virtual_printer}) {
-        if (option->count() > 1) return fail(option->get_name() + " given twice");
-        if (option->count() == 1 && option->as<std::string>().empty()) return fail(option->get_name() + " needs a file name");
-    }
-    if (const std::vector<std::string> rest = app->remaining(); !rest.empty()) {
-        if (rest.front().rfind('-', 0) == 0) return fail("unknown option " + rest.front());
-        return fail("more than one command: " + rest.front());
-    }
-    if (command_word == "verify") {
-        options.command = Command::Verify;
-    } else if (command_word == "upgrade") {
-        options.command = Command::Upgrade;
-    } else if (command_word.empty()) {
-        return fail("no command: say verify or upgrade");
-    } else {
-        return fail("unknown command " + command_word);
-    }
-    if (declared.virtual_printer->count() != 0) options.virtual_printer = machine;
+    if (!command) return fail("no command: say verify or upgrade");
+    options.command = *command;
     result.options = options;
     return result;
 }

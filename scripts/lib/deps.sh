@@ -15,6 +15,6 @@ fwup_need_packages() {
 }
 
 # What every configure of the sources needs besides the compilers and CMake,
-# for the Windows builds as well: CLI11 (header-only), the parser of fwupgrade-cli,
-# and nlohmann-json (header-only), the JSON of its --json.
-FWUP_SOURCE_PACKAGES=(libcli11-dev nlohmann-json3-dev)
+# for the Windows builds as well: nlohmann-json (header-only), the JSON of
+# fwupgrade-cli's --json.
+FWUP_SOURCE_PACKAGES=(nlohmann-json3-dev)

@@ -54,7 +54,8 @@ TEST(CliArguments, RefusesEverythingElseWithAReason) {
         {{"--config", "a", "--config", "b", "verify"}, "--config given twice"},
         {{"--virtual-printer=a", "--virtual-printer=b", "verify"}, "--virtual-printer given twice"},
         {{"--force", "verify"}, "unknown option --force"},
-        {{"verify", "--yes=0"}, "yes was given a disallowed flag override"},  // a flag takes no value
+        {{"verify", "--yes=0"}, "--yes takes no value"},
+        {{"--json=1", "verify"}, "--json takes no value"},
     };
     for (const Row& row : rows) {
         const ParseResult result = parse_arguments(row.args);
