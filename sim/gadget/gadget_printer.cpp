@@ -64,7 +64,7 @@ struct Options {
     std::string report;
     std::string stale;
     fwup::sim::PrinterConfig printer;
-    bool silent = false;
+    std::uint64_t silent_from = 0;  // commands from this one on get no answer; 0 = all answered
     std::uint32_t reply_delay_ms = 0;
     std::optional<std::size_t> split_at;
     std::uint32_t split_pause_ms = 100;
@@ -84,7 +84,7 @@ void usage() {
         "  --received-image FILE    every image byte is written there (emptied at start)\n"
         "  --report FILE            at the end: commands, image bytes, unplugged\n"
         "  --stale TEXT             bytes queued for the host before anything else\n"
-        "  --silent                 never answers\n"
+        "  --silent-from N          leaves the Nth command and every later one unanswered\n"
         "  --reply-delay MS         answers this much later\n"
         "  --split-reply N          sends a reply's first N bytes, the rest --split-pause MS later\n"
         "  --take-delay MS          pauses this long after every read of image data\n"
@@ -106,10 +106,6 @@ std::optional<Options> parse(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--silent") {
-            o.silent = true;
-            continue;
-        }
         if (i + 1 >= argc) {
             std::fprintf(stderr, "fwup-gadget-printer: %s needs a value\n", arg.c_str());
             return std::nullopt;
@@ -146,6 +142,9 @@ std::optional<Options> parse(int argc, char** argv) {
         } else if (arg == "--demo-status") {
             if (!need_number(255)) return std::nullopt;
             o.printer.demo_status = static_cast<std::uint8_t>(n);
+        } else if (arg == "--silent-from") {
+            if (!need_number(UINT64_MAX) || n == 0) return std::nullopt;
+            o.silent_from = n;
         } else if (arg == "--reply-delay") {
             if (!need_number(600'000)) return std::nullopt;
             o.reply_delay_ms = static_cast<std::uint32_t>(n);
@@ -284,7 +283,8 @@ private:
         printer_.receive(data, length);
         std::uint8_t reply[256];
         const std::size_t got = printer_.read_reply(reply, sizeof reply);
-        if (got > 0 && !options_.silent) answer(std::vector<std::uint8_t>(reply, reply + got));
+        const bool silent = options_.silent_from != 0 && printer_.commands().size() >= options_.silent_from;
+        if (got > 0 && !silent) answer(std::vector<std::uint8_t>(reply, reply + got));
         if (image_failed_) return fail("writing the received image");
         const bool image = printer_.image_bytes() > before;
         if (image && options_.unplug_after && printer_.image_bytes() >= *options_.unplug_after) {

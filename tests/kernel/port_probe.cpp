@@ -132,7 +132,10 @@ void usage() {
         stderr);
 }
 
-// One step: prints its line (without open=N) and returns the export's result, 0 = success.
+constexpr int kUsage = -1;
+
+// One step: prints its line (without open=N) and returns the export's result
+// (0 = success), or kUsage.
 int step(Library& lib, const std::vector<std::string>& args) {
     const std::string& command = args[0];
     const std::size_t argc = args.size();
@@ -169,11 +172,11 @@ int step(Library& lib, const std::vector<std::string>& args) {
     }
     std::vector<unsigned char> data;
     if (command == "write" && argc > 1) {
-        if (!hex_bytes(args[1].c_str(), data)) return 2;
+        if (!hex_bytes(args[1].c_str(), data)) return kUsage;
         return do_write(lib, data);
     }
     if (command == "write-file" && argc > 1) {
-        if (!read_file(args[1].c_str(), data)) return 2;
+        if (!read_file(args[1].c_str(), data)) return kUsage;
         return do_write(lib, data);
     }
     if (command == "read" && argc > 1) {
@@ -185,7 +188,7 @@ int step(Library& lib, const std::vector<std::string>& args) {
         return 0;
     }
     if (command == "stream" && argc > 1) {
-        if (!read_file(args[1].c_str(), data)) return 2;
+        if (!read_file(args[1].c_str(), data)) return kUsage;
         std::size_t sent = 0;
         std::uint32_t blocks = 0;
         int result = 0;
@@ -202,7 +205,7 @@ int step(Library& lib, const std::vector<std::string>& args) {
         return result;
     }
     usage();
-    return 2;
+    return kUsage;
 }
 
 }  // namespace
@@ -225,7 +228,7 @@ int main(int argc, char** argv) {
         }
         if (args.empty()) continue;
         const int result = step(lib, args);
-        if (result == 2) return 2;
+        if (result == kUsage) return 2;
         std::printf(" open=%d\n", open_nodes());
         std::fflush(stdout);
         if (result != 0) status = 1;

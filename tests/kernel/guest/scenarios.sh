@@ -165,12 +165,12 @@ random_file() { head -c $2 /dev/urandom > $R/$1; }
 # as usblp hands it, cut to the caller's capacity; the vendor ID; the model.
 sc_ids() {
   printer || return 1
-  expect "device-id ok=1 capacity=$((${#ID} + 1)) length=${#ID} text=$ID open=0|vendor ok=1 vendor=0x043d open=0|model ok=1 text=VP-1000 open=0" \
+  expect "device-id ok=1 capacity=$((${#ID} + 1)) length=${#ID} text=$ID open=1|vendor ok=1 vendor=0x043d open=1|model ok=1 text=VP-1000 open=1" \
     device-id + vendor + model &&
-    expect "device-id ok=1 capacity=10 length=9 text=$(echo "$ID" | cut -c1-9) open=0" device-id 10
+    expect "device-id ok=1 capacity=10 length=9 text=$(echo "$ID" | cut -c1-9) open=1" device-id 10
 }
 
-PORTS='ports ok=111 control=/dev/usb/lp0 write=/dev/usb/lp0\PIPE00 read=/dev/usb/lp0\PIPE01 open=0'
+PORTS='ports ok=111 control=/dev/usb/lp0 write=/dev/usb/lp0\PIPE00 read=/dev/usb/lp0\PIPE01 open=1'
 
 sc_ports() {
   printer || return 1
@@ -181,7 +181,7 @@ sc_ports() {
 # printer (or the driver) until it is read. A second read finds nothing.
 sc_write_read() {
   printer || return 1
-  expect "device-id ok=1 capacity=$((${#ID} + 1)) length=${#ID} text=$ID open=0|write result=0 written=7 open=0|pause open=0|read result=0 count=10 bytes=$VERSION_REPLY open=0|read result=1 count=0 bytes= open=0" \
+  expect "device-id ok=1 capacity=$((${#ID} + 1)) length=${#ID} text=$ID open=1|write result=0 written=7 open=1|pause open=1|read result=0 count=10 bytes=$VERSION_REPLY open=1|read result=1 count=0 bytes= open=1" \
     device-id + write $VERSION_QUERY + pause 1000 + read 10 + read 10
 }
 
@@ -223,20 +223,24 @@ sc_demo_refused() {
   exit_status 1 && has "Status: Your printer is not support Demo print!" && [ "$(received_size)" = 0 ] || { [ -s $R/why ] || why "image bytes arrived"; return 1; }
 }
 
-# A printer that takes commands and never answers: the time-outs end both
-# procedures with their read errors, promptly.
+# A printer that takes commands and never answers: the time-outs end the
+# procedures with their read errors, promptly. Then one that answers the
+# version query but not the download command.
 sc_silent() {
   random_file image.bin 65536
   settings image.bin
-  printer --silent || return 1
+  printer --silent-from 1 || return 1
   t0=$(now)
   cli verify
   t1=$(now)
   exit_status 1 && has "Status: Reading version data error...!" && within $t0 $t1 10 || return 1
+  printer_stop
+  printer --silent-from 2 || return 1
   t0=$(now)
   cli upgrade
   t1=$(now)
-  exit_status 1 && has "Status: Reading command error...!" && within $t0 $t1 10 && [ "$(received_size)" = 0 ]
+  exit_status 1 && has "Status: Reading command error...!" && within $t0 $t1 15 &&
+    [ "$(received_size)" = 0 ] || { [ -s $R/why ] || why "image bytes arrived"; return 1; }
 }
 
 # A reply 1.5 s after the command still falls inside the program's pause plus
@@ -284,7 +288,7 @@ sc_early_reply() {
   printf '\245\000\004\120\340\202\006' > $R/command.bin
   head -c 262144 /dev/zero >> $R/command.bin
   printer || return 1
-  expect "device-id ok=1 capacity=$((${#ID} + 1)) length=${#ID} text=$ID open=0|write result=0 written=262151 open=0|read result=0 count=10 bytes=$VERSION_REPLY open=0" \
+  expect "device-id ok=1 capacity=$((${#ID} + 1)) length=${#ID} text=$ID open=1|write result=0 written=262151 open=1|read result=0 count=10 bytes=$VERSION_REPLY open=1" \
     device-id + write-file command.bin + read 10
 }
 
@@ -305,7 +309,8 @@ sc_unplug() {
 sc_unplug_stream() {
   random_file image.bin $((2 * MIB))
   printer --unplug-after 524288 || return 1
-  got=$(probe device-id + stream image.bin | tail -n 1)
+  probe device-id + write A5000450E08205 + pause 500 + read 8 + stream image.bin > $R/probe.out 2>&1; echo "rc=$?" >> $R/probe.out
+  got=$(grep "^stream " $R/probe.out)
   case "$got" in
     "stream result=0 "*) why "the stream did not fail: $got"; return 1 ;;
     *" open=0") ;;
@@ -315,8 +320,8 @@ sc_unplug_stream() {
   cmp -s -n "$n" $R/image.bin $R/received.bin || { why "the $n bytes received are not the image's first $n"; return 1; }
 }
 
-# Unplugged and plugged back between runs: nothing attached is reported as
-# such, and the printer plugged back in is found again as lp0.
+# Unplugged and plugged back between runs: with nothing attached the run ends
+# without a printer, and the printer plugged back in is found again as lp0.
 sc_replug() {
   printer || return 1
   cli verify
@@ -324,7 +329,11 @@ sc_replug() {
   printer_stop
   unplug || { why "lp0 did not go"; return 1; }
   cli verify
-  exit_status 1 && has "Status: Device not responding..." || return 1
+  # Nothing on USB: the program turns to the parallel port, which this guest
+  # lacks. (The library's own "Failed to open" text, which ends in no line
+  # break, precedes the status on the same line.)
+  exit_status 1 || return 1
+  grep -q 'Status: Failed to open LPT port$' $R/cli.out || { why "no status \"Failed to open LPT port\""; return 1; }
   plug || { why "the printer was not found again"; return 1; }
   printer || return 1
   cli verify
@@ -362,7 +371,7 @@ run() {
     echo "KT-RESULT PASS $name $(seconds $t0 $t1)"
   else
     echo "KT-RESULT FAIL $name $(seconds $t0 $t1): $(cat $R/why 2>/dev/null)"
-    for f in cli.out cli.err printer.log report; do
+    for f in cli.out cli.err probe.out printer.log report; do
       [ -s $R/$f ] && tail -n 15 $R/$f | sed "s/^/KT-LOG $name $f: /"
     done
     dmesg | tail -n 20 | sed "s/^/KT-LOG $name dmesg: /"
