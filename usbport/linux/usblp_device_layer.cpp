@@ -141,16 +141,21 @@ UsblpDeviceLayer::UsblpDeviceLayer(UsblpConfig config) : config_(std::move(confi
     if (!config_.out) config_.out = [](const char* text) { std::fputs(text, stdout); };
 }
 
-// A parked descriptor of `node` that can serve `mode`, or -1. One that hung
-// up (the printer was unplugged) is closed instead.
+// A parked descriptor of `node` that can serve `mode`, or none. One that hung
+// up, or whose node is gone or now names another device (the printer was
+// unplugged, and maybe plugged in again), is closed instead.
 UsblpDeviceLayer::Parked UsblpDeviceLayer::take_parked(const std::string& node, int mode) {
     const auto parked = parked_.find(node);
     if (parked == parked_.end()) return {};
     const Parked kept = parked->second;
     parked_.erase(parked);
     pollfd entry{kept.fd, 0, 0};
+    struct stat named {};
+    struct stat held {};
     const bool usable = ::poll(&entry, 1, 0) >= 0 && !hung_up(entry.revents) &&
-                        (kept.mode == O_RDWR || kept.mode == mode);
+                        (kept.mode == O_RDWR || kept.mode == mode) && ::stat(node.c_str(), &named) == 0 &&
+                        ::fstat(kept.fd, &held) == 0 && named.st_ino == held.st_ino &&
+                        named.st_dev == held.st_dev && named.st_rdev == held.st_rdev;
     if (usable) return kept;
     ::close(kept.fd);
     return {};
@@ -381,8 +386,10 @@ bool UsblpDeviceLayer::write(Handle handle, const void* data, std::uint32_t leng
     short revents = 0;
     while (written < length) {
         const int ready = wait_for(fd, POLLOUT, deadline, revents);
+        // A write that timed out leaves its block with the driver: closing
+        // the node takes it back, rather than let it reach the printer late.
+        state.failed = ready <= 0 || hung_up(revents);
         if (ready == 0) return fail(ETIMEDOUT);
-        state.failed = ready < 0 || hung_up(revents);
         if (ready < 0) return fail(errno);
         if (hung_up(revents)) return fail(ENODEV);
         const ssize_t n = ::write(fd, bytes + written, length - written);
@@ -400,8 +407,8 @@ bool UsblpDeviceLayer::write(Handle handle, const void* data, std::uint32_t leng
     // node is writable again. Until then the bytes count as handed over (the
     // library must not send them a second time), but not as delivered.
     const int done = wait_for(fd, POLLOUT, deadline, revents);
+    state.failed = done <= 0 || hung_up(revents);
     if (done == 0) return fail(ETIMEDOUT);
-    state.failed = done < 0 || hung_up(revents);
     if (done < 0) return fail(errno);
     if (hung_up(revents)) return fail(ENODEV);
     return true;

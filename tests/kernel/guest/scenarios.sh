@@ -95,9 +95,9 @@ INI
 }
 
 # Runs fwupgrade-cli in the scenario's folder, as an operator would: the
-# settings and ./libveltport.so beside it. Nothing may hang: 120 s at most.
+# settings and ./libveltport.so beside it. Nothing may hang: 60 s at most.
 cli() {
-  (cd $R && timeout 120 fwupgrade-cli --yes "$@" > $R/cli.out 2> $R/cli.err)
+  (cd $R && timeout 60 fwupgrade-cli --yes "$@" > $R/cli.out 2> $R/cli.err)
   CLI_RC=$?
 }
 
@@ -191,6 +191,16 @@ sc_verify() {
   exit_status 0 && has "F/W Version: 1.00" && has "Status: Ready to upgrade..."
 }
 
+# Verify after verify: each reply must reach the program, however quickly the
+# printer answers.
+sc_verify_repeat() {
+  printer || return 1
+  for i in 1 2 3 4 5 6; do
+    cli verify
+    exit_status 0 && has "F/W Version: 1.00" || { why "run $i: $(cat $R/why)"; return 1; }
+  done
+}
+
 sc_upgrade() {
   random_file image.bin $((4 * MIB))
   settings image.bin
@@ -271,6 +281,22 @@ sc_slow() {
   printer --take-delay 25 || return 1
   cli upgrade
   exit_status 0 && has "$COMPLETE" && same_image image.bin
+}
+
+# A printer that stops taking data: the block's write ends at its time-out
+# (10 s) with the data error, and what arrived is a true beginning of the image.
+sc_stalled() {
+  random_file image.bin $MIB
+  settings image.bin
+  printer --take-delay 15000 || return 1
+  t0=$(now)
+  cli upgrade
+  t1=$(now)
+  exit_status 1 && has "Status: Writing data error...!" && within $t0 $t1 40 || return 1
+  printer_stop
+  n=$(received_size)
+  [ "$n" -lt $MIB ] || { why "received $n bytes"; return 1; }
+  cmp -s -n "$n" $R/image.bin $R/received.bin || { why "the $n bytes received are not the image's first $n"; return 1; }
 }
 
 # Bytes the printer queued before the node was opened are not the reply: a
