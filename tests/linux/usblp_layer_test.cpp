@@ -248,6 +248,39 @@ TEST_F(UsblpLayer, ThePipesAreTheNodeOpenedForWritingAndForReading) {
     EXPECT_EQ(layer.open_handles(), 0u);
 }
 
+// usblp reads ahead from open and discards that read on close: the node stays
+// open between the command's handle and the reply's, what was waiting before
+// the command is not taken for its reply, and a node that is gone is let go.
+TEST_F(UsblpLayer, TheNodeStaysOpenForTheReplyAndOlderBytesAreDropped) {
+    const int end = devices.add_node("usb/lp0", "usbmisc");
+    UsblpDeviceLayer layer(test_config());
+    ASSERT_EQ(::write(end, "0123456789ABCDEF", 16), 16);
+
+    const Handle out_pipe = layer.open("/dev/usb/lp0\\PIPE00", veltport::kGenericWrite, 3);
+    ASSERT_NE(out_pipe, kInvalidHandle);
+    const std::string command("\xA5\x00\x04\x50\xE0\x82\x06", 7);
+    std::uint32_t written = 0;
+    ASSERT_TRUE(layer.write(out_pipe, command.data(), 7, written));
+    layer.close(out_pipe);
+    EXPECT_EQ(received(end), command);
+    EXPECT_EQ(layer.open_handles(), 0u);
+    EXPECT_EQ(layer.parked_nodes(), 1u);
+
+    const std::string reply("\xA5\x00\x07\x50\xE0\x82\x06" "106", 10);
+    ASSERT_EQ(::write(end, reply.data(), reply.size()), 10);
+    const Handle in_pipe = layer.open("/dev/usb/lp0\\PIPE01", veltport::kGenericRead, 3);
+    EXPECT_EQ(in_pipe, out_pipe);  // the same open node
+    std::array<char, 255> buffer{};
+    std::uint32_t got = 0;
+    ASSERT_TRUE(layer.read(in_pipe, buffer.data(), 10, got));
+    EXPECT_EQ(std::string(buffer.data(), got), reply);
+    layer.close(in_pipe);
+
+    devices.remove_node("usb/lp0");
+    EXPECT_EQ(layer.open("/dev/usb/lp0\\PIPE00", veltport::kGenericWrite, 3), kInvalidHandle);
+    EXPECT_EQ(layer.parked_nodes(), 0u);
+}
+
 TEST_F(UsblpLayer, PathsThatNameNoNodeOrPipeDoNotOpen) {
     devices.add_node("usb/lp0", "usbmisc");
     UsblpDeviceLayer layer(test_config());

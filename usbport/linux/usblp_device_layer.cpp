@@ -38,6 +38,10 @@ constexpr std::uint8_t kDeviceDescriptorType = 1;
 // pause before the next try, so that the wait does not spin.
 constexpr auto kRetryPause = std::chrono::milliseconds(10);
 
+// Stale bytes dropped before a write, at most: far more than any reply.
+constexpr std::size_t kStaleLimit = 64 * 1024;
+constexpr std::size_t kDrainChunk = 1024;  // usblp hands out at most this much per read
+
 constexpr const char* kWritePipe = "PIPE00";
 constexpr const char* kReadPipe = "PIPE01";
 
@@ -100,6 +104,21 @@ void pause_before_retry(SteadyClock::time_point deadline) {
 
 bool hung_up(short revents) { return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0; }
 
+// Takes what the driver has read already, without waiting, into `sink`; stops
+// at `limit` bytes, at a hang-up or an error.
+template <class Sink>
+void take_ready(int fd, std::size_t limit, Sink sink) {
+    std::array<std::uint8_t, kDrainChunk> chunk{};
+    for (std::size_t taken = 0; taken < limit;) {
+        pollfd entry{fd, POLLIN, 0};
+        if (::poll(&entry, 1, 0) <= 0 || (entry.revents & POLLIN) == 0) return;
+        const ssize_t n = ::read(fd, chunk.data(), std::min(chunk.size(), limit - taken));
+        if (n <= 0) return;
+        sink(chunk.data(), static_cast<std::size_t>(n));
+        taken += static_cast<std::size_t>(n);
+    }
+}
+
 }  // namespace
 
 std::uint32_t lpioc_get_device_id(std::uint32_t length) { return _IOC(_IOC_READ, 'P', 1, length); }
@@ -122,8 +141,29 @@ UsblpDeviceLayer::UsblpDeviceLayer(UsblpConfig config) : config_(std::move(confi
     if (!config_.out) config_.out = [](const char* text) { std::fputs(text, stdout); };
 }
 
+// A parked descriptor of `node` that can serve `mode`, or none. One that hung
+// up, or whose node is gone or now names another device (the printer was
+// unplugged, and maybe plugged in again), is closed instead.
+UsblpDeviceLayer::Parked UsblpDeviceLayer::take_parked(const std::string& node, int mode) {
+    const auto parked = parked_.find(node);
+    if (parked == parked_.end()) return {};
+    const Parked kept = parked->second;
+    parked_.erase(parked);
+    pollfd entry{kept.fd, 0, 0};
+    struct stat named {};
+    struct stat held {};
+    const bool usable = ::poll(&entry, 1, 0) >= 0 && !hung_up(entry.revents) &&
+                        (kept.mode == O_RDWR || kept.mode == mode) && ::stat(node.c_str(), &named) == 0 &&
+                        ::fstat(kept.fd, &held) == 0 && named.st_ino == held.st_ino &&
+                        named.st_dev == held.st_dev && named.st_rdev == held.st_rdev;
+    if (usable) return kept;
+    ::close(kept.fd);
+    return {};
+}
+
 UsblpDeviceLayer::~UsblpDeviceLayer() {
     for (const auto& [handle, opened] : handles_) ::close(static_cast<int>(handle));
+    for (const auto& [node, parked] : parked_) ::close(parked.fd);
 }
 
 std::string UsblpDeviceLayer::node_path(std::uint32_t node) const {
@@ -199,15 +239,28 @@ Handle UsblpDeviceLayer::open(const char* path, std::uint32_t access, std::uint3
     }
     const bool reading = (access & kGenericRead) != 0;
     const bool writing = (access & kGenericWrite) != 0;
-    const int mode = reading && writing ? O_RDWR : (writing ? O_WRONLY : O_RDONLY);
-    // Non-blocking: every wait is a poll() with a deadline. (Sharing needs no
-    // translation: the driver itself admits one opener at a time.)
-    const int fd = ::open(node.c_str(), mode | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int wanted = reading && writing ? O_RDWR : (writing ? O_WRONLY : O_RDONLY);
+    const Parked parked = take_parked(node, wanted);
+    int fd = parked.fd;
+    int mode = parked.mode;
     if (fd < 0) {
-        fail(errno);
-        return kInvalidHandle;
+        mode = O_RDWR;
+        // Non-blocking: every wait is a poll() with a deadline. (Sharing needs
+        // no translation: the driver itself admits one opener at a time.) Both
+        // directions where the node allows, so that any later handle can take
+        // the node over.
+        constexpr int kFlags = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+        fd = ::open(node.c_str(), O_RDWR | kFlags);
+        if (fd < 0 && wanted != O_RDWR && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+            mode = wanted;
+            fd = ::open(node.c_str(), wanted | kFlags);
+        }
+        if (fd < 0) {
+            fail(errno);
+            return kInvalidHandle;
+        }
     }
-    handles_.emplace(fd, Opened{access});
+    handles_.emplace(fd, Opened{access, node, mode, false});
     return fd;
 }
 
@@ -272,39 +325,70 @@ bool UsblpDeviceLayer::io_control(Handle handle, std::uint32_t code, const void*
 
 bool UsblpDeviceLayer::read(Handle handle, void* buffer, std::uint32_t length, std::uint32_t& got) {
     got = 0;
-    if (!known(handle)) return fail(EBADF);
+    const auto opened = handles_.find(handle);
+    if (opened == handles_.end()) return fail(EBADF);
     if (length == 0) return true;
     if (buffer == nullptr) return fail(EFAULT);
+    Opened& state = opened->second;
     const int fd = static_cast<int>(handle);
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(config_.read_timeout_ms);
-    for (;;) {
+    while (got == 0) {
         short revents = 0;
         const int ready = wait_for(fd, POLLIN, deadline, revents);
         if (ready == 0) return fail(ETIMEDOUT);
+        state.failed = true;
         if (ready < 0) return fail(errno);
         if ((revents & POLLIN) == 0) return fail(ENODEV);  // hung up with nothing left to read
-        // One read, as one bulk transfer: what the printer sent in one go.
-        const ssize_t n = ::read(fd, buffer, length);
-        if (n >= 0) {
+        state.failed = false;
+        // One read is one bulk transfer: what the printer sent in one go.
+        const ssize_t n = ::read(fd, bytes, length);
+        if (n > 0) {
             got = static_cast<std::uint32_t>(n);
-            return true;
+        } else if (n == 0) {
+            return true;  // an empty transfer
+        } else if (errno != EAGAIN && errno != EINTR) {
+            state.failed = true;
+            return fail(errno);
+        } else {
+            pause_before_retry(deadline);
         }
-        if (errno != EAGAIN && errno != EINTR) return fail(errno);
-        pause_before_retry(deadline);
     }
+    // The rest of a reply sent in pieces: each piece that follows closely.
+    while (got < length) {
+        const auto gap = std::min(deadline, SteadyClock::now() + std::chrono::milliseconds(config_.piece_gap_ms));
+        short revents = 0;
+        if (wait_for(fd, POLLIN, gap, revents) <= 0 || (revents & POLLIN) == 0) break;
+        const ssize_t n = ::read(fd, bytes + got, length - got);
+        if (n > 0) {
+            got += static_cast<std::uint32_t>(n);
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            break;
+        } else {
+            pause_before_retry(gap);
+        }
+    }
+    return true;
 }
 
 bool UsblpDeviceLayer::write(Handle handle, const void* data, std::uint32_t length, std::uint32_t& written) {
     written = 0;
-    if (!known(handle)) return fail(EBADF);
+    const auto opened = handles_.find(handle);
+    if (opened == handles_.end()) return fail(EBADF);
     if (length == 0) return true;
     if (data == nullptr) return fail(EFAULT);
     const int fd = static_cast<int>(handle);
+    Opened& state = opened->second;
+    // Anything the printer sent before this write is no answer to it.
+    take_ready(fd, kStaleLimit, [](const std::uint8_t*, std::size_t) {});
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(config_.write_timeout_ms);
     short revents = 0;
     while (written < length) {
         const int ready = wait_for(fd, POLLOUT, deadline, revents);
+        // A write that timed out leaves its block with the driver: closing
+        // the node takes it back, rather than let it reach the printer late.
+        state.failed = ready <= 0 || hung_up(revents);
         if (ready == 0) return fail(ETIMEDOUT);
         if (ready < 0) return fail(errno);
         if (hung_up(revents)) return fail(ENODEV);
@@ -314,6 +398,7 @@ bool UsblpDeviceLayer::write(Handle handle, const void* data, std::uint32_t leng
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
             pause_before_retry(deadline);
         } else {
+            state.failed = true;
             return fail(n == 0 ? EIO : errno);
         }
     }
@@ -322,6 +407,7 @@ bool UsblpDeviceLayer::write(Handle handle, const void* data, std::uint32_t leng
     // node is writable again. Until then the bytes count as handed over (the
     // library must not send them a second time), but not as delivered.
     const int done = wait_for(fd, POLLOUT, deadline, revents);
+    state.failed = done <= 0 || hung_up(revents);
     if (done == 0) return fail(ETIMEDOUT);
     if (done < 0) return fail(errno);
     if (hung_up(revents)) return fail(ENODEV);
@@ -329,7 +415,20 @@ bool UsblpDeviceLayer::write(Handle handle, const void* data, std::uint32_t leng
 }
 
 void UsblpDeviceLayer::close(Handle handle) {
-    if (handles_.erase(handle) != 0) ::close(static_cast<int>(handle));
+    const auto opened = handles_.find(handle);
+    if (opened == handles_.end()) return;
+    const int fd = static_cast<int>(handle);
+    const Opened state = opened->second;
+    handles_.erase(opened);
+    // Closing would make the driver throw away what it is reading ahead, a
+    // reply on its way included: the node stays open for the next handle.
+    pollfd entry{fd, 0, 0};
+    const bool healthy = !state.failed && ::poll(&entry, 1, 0) >= 0 && !hung_up(entry.revents);
+    if (!healthy || parked_.count(state.node) != 0) {
+        ::close(fd);
+        return;
+    }
+    parked_.emplace(state.node, Parked{fd, state.mode});
 }
 
 void UsblpDeviceLayer::sleep_ms(std::uint32_t ms) { config_.sleep(ms); }

@@ -21,6 +21,10 @@ struct UsblpConfig {
     // values, because a write cannot tell a command from a block.
     std::uint32_t read_timeout_ms = 1000;
     std::uint32_t write_timeout_ms = 10000;
+    // A reply that came in pieces is read on while each next piece follows
+    // within this gap (usblp fetches a piece only once the one before has been
+    // read), never past the read's time-out.
+    std::uint32_t piece_gap_ms = 100;
     // Empty: the system's own (a real sleep; the debug channel goes to standard
     // error when VELTPORT_DEBUG is set, and is dropped otherwise; standard output).
     std::function<void(std::uint32_t)> sleep;
@@ -34,6 +38,15 @@ struct UsblpConfig {
 // two pipes are the node itself, opened for writing or for reading. Reads and
 // writes wait with poll() and give up after the configured time-out, so a silent
 // printer cannot hang the caller. Handles are the file descriptors.
+//
+// usblp reads from the printer ahead, from the moment a node is opened, and
+// throws away what it read (or was reading) when the node is closed. The
+// library opens a node for each command and again for its reply, so closing
+// the node in between would lose a reply that came quickly. A closed handle's
+// node therefore stays open, parked, and the next handle of that node takes it
+// over; a node is closed for good when it hung up or failed, and when the layer
+// goes. Whatever is waiting when a write starts came before that write's
+// command, so it cannot be its reply: it is dropped.
 class UsblpDeviceLayer final : public DeviceLayer {
 public:
     explicit UsblpDeviceLayer(UsblpConfig config = {});
@@ -63,8 +76,10 @@ public:
     void debug_output(const char* text) override;
     void standard_output(const char* text) override;
 
-    // Handles open right now (tests check that every call closed what it opened).
+    // Handles open right now (tests check that every call closed what it opened),
+    // and nodes kept open behind closed handles.
     std::size_t open_handles() const { return handles_.size(); }
+    std::size_t parked_nodes() const { return parked_.size(); }
     std::string node_path(std::uint32_t node) const;
 
 private:
@@ -75,17 +90,27 @@ private:
     };
     struct Opened {
         std::uint32_t access = 0;
+        std::string node;
+        int mode = 0;          // O_RDWR, O_WRONLY or O_RDONLY
+        bool failed = false;   // the driver reported an error: not kept open
+    };
+    // A node kept open after its handle was closed.
+    struct Parked {
+        int fd = -1;
+        int mode = 0;
     };
 
     bool fail(int error_number);
     bool known(Handle handle);
     bool device_id(int fd, std::uint8_t* out, std::uint32_t out_size, std::uint32_t& returned);
     bool device_descriptor(int fd, std::uint8_t* out, std::uint32_t out_size, std::uint32_t& returned);
+    Parked take_parked(const std::string& node, int mode);
 
     UsblpConfig config_;
     std::map<DeviceSet, Members> sets_;
     DeviceSet next_set_ = 1;
     std::map<Handle, Opened> handles_;
+    std::map<std::string, Parked> parked_;
     std::uint32_t last_error_ = 0;
 };
 
