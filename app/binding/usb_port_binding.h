@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <string_view>
 
 #include "app/binding/usb_port_api.h"
 #include "app/dialog/dialog_controls.h"
@@ -10,10 +11,15 @@ namespace fwup {
 // Where the program looks for the USB port library: the current directory.
 // Front ends on other systems pass their own name (for example "./libveltport.so").
 inline constexpr char kUsbPortLibraryPath[] = ".\\veltport.dll";
+// The library's file as the message boxes name it.
+inline constexpr char kUsbPortLibraryFile[] = "veltport.dll";
 
-inline constexpr char kLibraryMissingText[] = "Can't find 'veltport.dll' file";
-inline constexpr char kExportMissingText[] = "Function inport failed from'veltport.dll' file";
 inline constexpr char kBindingCaption[] = "F/W Upgrade Utility for Windows 95/98";
+
+// "Can't find 'veltport.dll' file" and "Function inport failed from'veltport.dll' file",
+// naming the given file instead where another system's library has another name.
+std::string library_missing_text(std::string_view file);
+std::string export_missing_text(std::string_view file);
 
 enum class BindResult {
     NotNeeded,       // neither Windows 98 nor Windows 2000: LPT only
@@ -28,8 +34,9 @@ void exit_dialog(UsbPortApi& api, DialogControls& dialog);
 // Loads the USB port library where the program reaches USB printers through it
 // (Windows 98 and Windows 2000) and binds GetDeviceID, WriteToUsbPort and
 // ReadFromUsbPort by name. A missing library or export is reported in a
-// message box and ends the dialog through Exit.
+// message box naming `file`, and ends the dialog through Exit.
 BindResult bind_usb_port_library(const PlatformFlags& flags, LibraryLoader& loader, const std::string& path,
-                                 UsbPortApi& api, DialogControls& dialog);
+                                 UsbPortApi& api, DialogControls& dialog,
+                                 std::string_view file = kUsbPortLibraryFile);
 
 }  // namespace fwup

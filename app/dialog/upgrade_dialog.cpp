@@ -33,7 +33,8 @@ bool UpgradeDialog::initialise(DialogControls& controls) {
     if (demo) controls.set_text(IDC_UPGRADE_NOW, kDownloadNowCaption);
 
     const BindResult bound =
-        bind_usb_port_library(flags_, services_.loader, services_.library_path, usb_, controls);
+        bind_usb_port_library(flags_, services_.loader, services_.library_path, usb_, controls,
+                              services_.library_file);
     if (bound == BindResult::LibraryMissing || bound == BindResult::ExportMissing) return false;
 
     show_texts(controls);

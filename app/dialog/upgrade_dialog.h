@@ -34,6 +34,7 @@ struct DialogServices {
     LibraryLoader& loader;
     std::string library_path = kUsbPortLibraryPath;
     LeadByteTest is_lead_byte = system_lead_byte_test();
+    std::string library_file = kUsbPortLibraryFile;  // as the message boxes name it
 };
 
 // The main dialog's logic, independent of any window system. A front end

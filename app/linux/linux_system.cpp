@@ -13,11 +13,12 @@ std::uint32_t LinuxClock::tick_ms() {
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ms) & 0xFFFFFFFFu);
 }
 
-LinuxSystem::LinuxSystem() : ports_(device_ids_) {}
+LinuxSystem::LinuxSystem() : ports_(device_ids_), loader_(system_loader_, installed_library_path()) {}
 
 DialogServices LinuxSystem::services() {
     DialogServices services{ports_, images_, clock_, loader_};
     services.library_path = kLinuxUsbPortLibraryPath;
+    services.library_file = kLinuxUsbPortLibraryFile;
     return services;
 }
 

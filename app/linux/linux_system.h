@@ -5,6 +5,7 @@
 #include "app/binding/system_library_loader.h"
 #include "app/dialog/upgrade_dialog.h"
 #include "app/linux/ieee1284_device_id.h"
+#include "app/linux/installed_library.h"
 #include "app/linux/linux_parallel_ports.h"
 #include "app/platform/platform_flags.h"
 #include "transfer/clock.h"
@@ -12,8 +13,10 @@
 
 namespace fwup {
 
-// The USB port library, from the current directory as on Windows.
+// The USB port library, from the current directory as on Windows; when that
+// file is not there, the library installed with the program.
 inline constexpr char kLinuxUsbPortLibraryPath[] = "./libveltport.so";
+inline constexpr char kLinuxUsbPortLibraryFile[] = "libveltport.so";
 
 // Linux presents itself as Windows 2000 (NT 5.0): the program then loads the
 // USB port library and runs its USB variants, and the library searches the
@@ -50,7 +53,8 @@ private:
     LinuxParallelPorts ports_;
     StdImageFiles images_;
     LinuxClock clock_;
-    SystemLibraryLoader loader_;
+    SystemLibraryLoader system_loader_;
+    InstalledLibraryLoader loader_;
 };
 
 }  // namespace fwup

@@ -2,11 +2,13 @@
 """Writes the program's icon: one 32 x 32 image in 16 colours (4 bits per
 pixel), a printer taking in a sheet under a downward arrow.
 
-The output is byte-for-byte reproducible, so the committed fwupgrade.ico can be
-checked against this script:  python3 make_icon.py [output.ico]
+The output is byte-for-byte reproducible, so the committed fwupgrade.ico and
+the desktop's fwupgrade.png (packaging/linux/) can be checked against this
+script:  python3 make_icon.py [output.ico | output.png]
 """
 import struct
 import sys
+import zlib
 
 SIZE = 32
 
@@ -96,10 +98,25 @@ def ico_bytes(img):
     return icondir + entry + image
 
 
+def png_bytes(img):
+    """The same picture as a 32 x 32 RGBA PNG, for the Linux desktop's icon theme."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    raw = bytearray()
+    for row in img:
+        raw.append(0)  # filter: none
+        for px in row:
+            raw += bytes(PALETTE[px]) + b"\xff" if px is not None else b"\0\0\0\0"
+    header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(bytes(raw), 9))
+            + chunk(b"IEND", b""))
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else "fwupgrade.ico"
+    data = png_bytes(picture()) if out.endswith(".png") else ico_bytes(picture())
     with open(out, "wb") as f:
-        f.write(ico_bytes(picture()))
+        f.write(data)
 
 
 if __name__ == "__main__":

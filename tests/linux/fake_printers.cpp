@@ -21,7 +21,12 @@ constexpr int kPumpPollMs = 10;
 
 std::vector<std::uint8_t> standard_device_id(const std::string& text) {
     const std::size_t length = text.size() + 2;
-    std::vector<std::uint8_t> raw{static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length & 0xFF)};
+    // Pushed one by one: GCC 12 at -O2 reports bounds and null faults
+    // inside libstdc++ for an insert after a braced initialiser, falsely.
+    std::vector<std::uint8_t> raw;
+    raw.reserve(length);
+    raw.push_back(static_cast<std::uint8_t>(length >> 8));
+    raw.push_back(static_cast<std::uint8_t>(length & 0xFF));
     raw.insert(raw.end(), text.begin(), text.end());
     return raw;
 }

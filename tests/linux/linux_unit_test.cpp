@@ -1,13 +1,19 @@
 // The Linux adapters' pure parts: device-ID text from libieee1284's buffer,
-// port names, the platform answer and the driver's request numbers.
+// port names, the platform answer, where the USB port library is found and
+// the driver's request numbers.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdio>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/linux/ieee1284_device_id.h"
+#include "app/linux/installed_library.h"
 #include "app/linux/linux_parallel_ports.h"
 #include "app/linux/linux_system.h"
 #include "app/platform/platform_flags.h"
@@ -26,7 +32,10 @@ struct IdRow {
 TEST(DeviceIdText, TakesTheBytesAfterTheLengthFieldUpToTheTerminator) {
     const std::string id = "MFG:Virtual;MODEL:VP-1000;";
     auto with_field = [&](char hi, char lo, const std::string& text) {
-        std::vector<char> bytes{hi, lo};
+        std::vector<char> bytes;
+        bytes.reserve(text.size() + 2);
+        bytes.push_back(hi);
+        bytes.push_back(lo);
         bytes.insert(bytes.end(), text.begin(), text.end());
         return bytes;
     };
@@ -100,6 +109,70 @@ TEST(LinuxPlatform, ProgramAndLibraryBothSeeAnNt5System) {
     EXPECT_EQ(version->major, 5u);
     EXPECT_EQ(version->platform_id, LinuxOsVersion::kAnswer.platform_id);
     EXPECT_EQ(version->major, LinuxOsVersion::kAnswer.major);
+}
+
+// Loads what it is asked for and records it; "loads" only the names it was given.
+class RecordingLoader final : public LibraryLoader {
+public:
+    explicit RecordingLoader(std::set<std::string> loadable) : loadable_(std::move(loadable)) {}
+    std::unique_ptr<LoadedLibrary> load(const std::string& path) override {
+        loads.push_back(path);
+        if (loadable_.count(path) == 0) return nullptr;
+        struct Library final : LoadedLibrary {
+            ExportAddress find_export(const char*) override { return nullptr; }
+        };
+        return std::make_unique<Library>();
+    }
+    std::vector<std::string> loads;
+
+private:
+    std::set<std::string> loadable_;
+};
+
+TEST(InstalledLibraryLoader, TheCurrentFoldersFileWinsOtherwiseTheInstalledOne) {
+    const std::string here = ::testing::TempDir() + "libveltport-" + std::to_string(getpid()) + ".so";
+    const std::string installed = "/opt/fw/bin/../lib/libveltport.so.1";
+    struct Row {
+        const char* name;
+        bool file_here;              // the asked-for file exists
+        std::string installed_path;  // empty: the program's own path is unknown
+        std::set<std::string> loadable;
+        std::vector<std::string> loads;
+        bool loaded;
+    };
+    const std::vector<Row> rows{
+        {"operator's own library", true, installed, {here, installed}, {here}, true},
+        {"operator's file that fails to load is not passed over", true, installed, {installed}, {here}, false},
+        {"none here: the installed one", false, installed, {installed}, {installed}, true},
+        {"neither", false, installed, {}, {installed}, false},
+        {"own path unknown", false, "", {installed}, {here}, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::remove(here.c_str());
+        if (row.file_here) {
+            std::FILE* file = std::fopen(here.c_str(), "w");
+            ASSERT_NE(file, nullptr);
+            std::fclose(file);
+        }
+        RecordingLoader system(row.loadable);
+        InstalledLibraryLoader loader(system, row.installed_path);
+        EXPECT_EQ(loader.load(here) != nullptr, row.loaded);
+        EXPECT_EQ(system.loads, row.loads);
+    }
+    std::remove(here.c_str());
+}
+
+TEST(InstalledLibraryLoader, TheInstalledLibraryIsBesideThisProgramsFolder) {
+    const std::string path = installed_library_path();
+    std::array<char, 4096> self{};
+    const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size() - 1);
+    ASSERT_GT(length, 0);
+    std::string folder(self.data(), static_cast<std::size_t>(length));
+    folder.erase(folder.rfind('/') + 1);
+    EXPECT_EQ(path.rfind(folder, 0), 0u) << path;
+    EXPECT_EQ(path.substr(path.size() - std::string("/libveltport.so.1").size()), "/libveltport.so.1") << path;
+    EXPECT_NE(path.find("/../lib"), std::string::npos) << path;
 }
 
 TEST(UsblpRequests, MatchTheDriversNumbers) {

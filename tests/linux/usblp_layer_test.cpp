@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -108,7 +109,10 @@ TEST_F(UsblpLayer, TheSystemsPrintingClassListsThePresentNodesLowestFirst) {
 TEST_F(UsblpLayer, DeviceIdComesWithTheCountOfTheTextThatArrived) {
     const std::string id = "MFG:Virtual;CMD:PJL;MODEL:VP-1000;CLS:PRINTER;";
     const auto raw = [&](std::uint8_t hi, std::uint8_t lo) {
-        std::vector<std::uint8_t> bytes{hi, lo};
+        std::vector<std::uint8_t> bytes;
+        bytes.reserve(id.size() + 2);
+        bytes.push_back(hi);
+        bytes.push_back(lo);
         bytes.insert(bytes.end(), id.begin(), id.end());
         return bytes;
     };
@@ -360,9 +364,14 @@ TEST_F(UsblpLibrary, GetDeviceIdAnswersForTheLowestNodeWithAnAcceptedVendor) {
         FakeDevices bed;
         std::vector<std::unique_ptr<FakePrinter>> printers;
         for (const auto& [node, vendor] : row.printers) {
-            printers.push_back(std::make_unique<FakePrinter>(bed, "usb/lp" + std::to_string(node),
-                                                             printer("P" + std::to_string(node), vendor),
-                                                             FakePrinter::Carrier::Usb));
+            // Appended, not "P" + std::to_string(node): GCC 12 at -O2 reports a
+            // false overlap inside libstdc++ for the prepending form.
+            const std::string number = std::to_string(node);
+            std::string path = "usb/lp";
+            path += number;
+            std::string model = "P";
+            model += number;
+            printers.push_back(std::make_unique<FakePrinter>(bed, path, printer(model, vendor), FakePrinter::Carrier::Usb));
         }
         UsblpDeviceLayer layer(test_config(&sleeps, &out));
         veltport::UsbPortLibrary library(layer);

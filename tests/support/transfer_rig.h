@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -69,9 +70,10 @@ inline std::vector<std::uint8_t> version_reply(int esc, std::string_view version
 
 // A download reply whose status byte is last, plus `extra` trailing bytes.
 inline std::vector<std::uint8_t> download_reply(int esc, std::uint8_t status, std::size_t extra = 0) {
-    std::vector<std::uint8_t> reply(esc != 0 ? 9 : 8, 0x5A);
-    reply.back() = status;
-    reply.insert(reply.end(), extra, 0xEE);
+    const std::size_t length = esc != 0 ? 9 : 8;
+    std::vector<std::uint8_t> reply(length + extra, 0xEE);
+    std::fill_n(reply.begin(), length - 1, std::uint8_t{0x5A});
+    reply[length - 1] = status;
     return reply;
 }
 

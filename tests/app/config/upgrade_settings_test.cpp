@@ -4,7 +4,7 @@
 
 #include <cstdint>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -106,8 +106,9 @@ TEST(UpgradeSettings, ReadsTheFileWithoutChangingIt) {
     expect_settings(read_upgrade_settings_file(path), settings("LX-300", "lx300.bin", 106, 1, 2, 1));
 
     std::ifstream in(path, std::ios::binary);
-    const std::string after{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_EQ(after, kFullFile);
+    std::ostringstream after;
+    after << in.rdbuf();
+    EXPECT_EQ(after.str(), kFullFile);
 }
 
 TEST(UpgradeSettings, DefaultPathIsTheWorkingDirectory) {

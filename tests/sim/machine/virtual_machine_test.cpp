@@ -6,7 +6,7 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -41,7 +41,9 @@ private:
 
 std::string slurp(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 std::unique_ptr<VirtualMachine> make(const MachineConfig& config) {
