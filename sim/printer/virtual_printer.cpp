@@ -207,11 +207,10 @@ void VirtualPrinter::restart_after_flash() {
 void VirtualPrinter::accept_image(const std::uint8_t* data, std::size_t length) {
     if (length == 0) return;
     image_bytes_ += length;
-    if (image_sink_) {
-        image_sink_(data, length);
-    } else {
-        image_.insert(image_.end(), data, data + length);
-    }
+    if (digest_enabled_) image_digest_.update(data, length);
+    if (image_sink_) image_sink_(data, length);
 }
+
+std::string VirtualPrinter::image_sha256() const { return digest_enabled_ ? image_digest_.hex_digest() : std::string(); }
 
 }  // namespace fwup::sim

@@ -106,6 +106,8 @@ Observed run_once(const Variant& variant, Scene scene) {
     dialog.answer_yes = scene.answer_yes;
     const std::int64_t blocks_before = transfer_blocks_allocated();
     Observed seen;
+    machine->printer(0).set_image_sink(
+        [&seen](const std::uint8_t* data, std::size_t n) { seen.image.insert(seen.image.end(), data, data + n); });
     {
         UpgradeDialog ui(settings, detect_platform(machine->os_version()),
                          DialogServices{ports, images, machine->clock(), loader, kUsbPortLibraryPath, nullptr});
@@ -149,7 +151,6 @@ Observed run_once(const Variant& variant, Scene scene) {
     seen.usb_used = !plan.device_id_answers.empty() && plan.device_id_answers.front() != 0;
     seen.data_phase = transfer_blocks_allocated() > blocks_before;
     seen.commands = machine->printer(0).commands();
-    seen.image = machine->printer(0).image();
     seen.trace = plan.trace;
     seen.failed = plan.failed;
     return seen;

@@ -56,6 +56,9 @@ FakeDevices::IoctlHandler usblp_requests(std::function<UsblpAnswers()> answers) 
 
 FakePrinter::FakePrinter(FakeDevices& devices, const std::string& node, sim::PrinterConfig config, Carrier carrier)
     : end_(devices.add_node(node, carrier == Carrier::Usb ? "usbmisc" : "printer")), printer_(std::move(config)) {
+    // Called from receive(), under the lock the pump holds.
+    printer_.set_image_sink(
+        [this](const std::uint8_t* data, std::size_t n) { image_.insert(image_.end(), data, data + n); });
     if (carrier == Carrier::Usb) {
         devices.on_ioctl(node, usblp_requests([this] {
             UsblpAnswers answers;
@@ -108,13 +111,13 @@ std::vector<std::vector<std::uint8_t>> FakePrinter::commands() {
 
 std::vector<std::uint8_t> FakePrinter::image() {
     const std::lock_guard<std::mutex> lock(mutex_);
-    return printer_.image();
+    return image_;
 }
 
 std::vector<std::uint8_t> FakePrinter::image_of_size(std::size_t size) {
     std::unique_lock<std::mutex> lock(mutex_);
-    received_.wait_for(lock, std::chrono::seconds(5), [&] { return printer_.image().size() >= size; });
-    return printer_.image();
+    received_.wait_for(lock, std::chrono::seconds(5), [&] { return image_.size() >= size; });
+    return image_;
 }
 
 std::optional<std::string> FakePrinter::identify() {

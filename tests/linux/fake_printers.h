@@ -60,6 +60,7 @@ private:
     std::mutex mutex_;
     std::condition_variable received_;
     sim::VirtualPrinter printer_;
+    std::vector<std::uint8_t> image_;  // what the printer's image sink was given
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };

@@ -314,7 +314,7 @@ private slots:
         QVERIFY(!program.visible(IDC_PROGRESS));
         QVERIFY(program.window().ended());
         QCOMPARE(program.window().end_result(), kDialogResultExit);
-        QCOMPARE(program.vm().printer(0).image().size(), std::size_t{20'000});
+        QCOMPARE(program.vm().printer(0).image_bytes(), std::uint64_t{20'000});
         QCOMPARE(QApplication::overrideCursor(), nullptr);
     }
 
@@ -331,7 +331,7 @@ private slots:
         QVERIFY(program.visible(IDC_PROGRESS));
         QCOMPARE(static_cast<QProgressBar*>(program.window().control(IDC_PROGRESS))->value(), 0);
         QVERIFY(!program.window().ended());
-        QCOMPARE(program.vm().printer(0).image().size(), std::size_t{0});
+        QCOMPARE(program.vm().printer(0).image_bytes(), std::uint64_t{0});
     }
 
     void demo_download_keeps_the_dialog_open() {
@@ -351,7 +351,7 @@ private slots:
         QVERIFY(program.enabled(IDC_UPGRADE_NOW));
         QVERIFY(program.enabled(IDC_EXIT));
         QVERIFY(program.enabled(IDC_VERIFY));
-        QCOMPARE(program.vm().printer(0).image().size(), std::size_t{30'000});
+        QCOMPARE(program.vm().printer(0).image_bytes(), std::uint64_t{30'000});
     }
 
     void each_failure_is_shown_in_the_status_line_data() {

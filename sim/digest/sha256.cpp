@@ -1,0 +1,120 @@
+#include "sim/digest/sha256.h"
+
+#include <algorithm>
+
+namespace fwup::sim {
+
+namespace {
+
+// The first 32 bits of the fractional parts of the cube roots of the first
+// 64 primes.
+constexpr std::array<std::uint32_t, 64> kRound{
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+
+// The first 32 bits of the fractional parts of the square roots of the first 8 primes.
+constexpr std::array<std::uint32_t, 8> kInitial{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                                0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+
+constexpr std::uint32_t rotr(std::uint32_t x, int n) { return x >> n | x << (32 - n); }
+
+std::uint32_t load_be32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+           static_cast<std::uint32_t>(p[2]) << 8 | p[3];
+}
+
+}  // namespace
+
+Sha256::Sha256() : state_(kInitial) {}
+
+void Sha256::compress(const std::uint8_t* block) {
+    std::array<std::uint32_t, 64> w;
+    for (std::size_t i = 0; i < 16; ++i) w[i] = load_be32(block + 4 * i);
+    for (std::size_t i = 16; i < 64; ++i) {
+        const std::uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
+        const std::uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
+        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+    }
+    std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
+    std::uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
+    for (std::size_t i = 0; i < 64; ++i) {
+        const std::uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
+        const std::uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+        h = g;
+        g = f;
+        f = e;
+        e = d + t1;
+        d = c;
+        c = b;
+        b = a;
+        a = t1 + t2;
+    }
+    state_[0] += a;
+    state_[1] += b;
+    state_[2] += c;
+    state_[3] += d;
+    state_[4] += e;
+    state_[5] += f;
+    state_[6] += g;
+    state_[7] += h;
+}
+
+void Sha256::update(const std::uint8_t* data, std::size_t length) {
+    length_ += length;
+    if (pending_length_ > 0) {
+        const std::size_t n = std::min(length, pending_.size() - pending_length_);
+        std::copy_n(data, n, pending_.begin() + static_cast<std::ptrdiff_t>(pending_length_));
+        pending_length_ += n;
+        data += n;
+        length -= n;
+        if (pending_length_ < pending_.size()) return;
+        compress(pending_.data());
+        pending_length_ = 0;
+    }
+    for (; length >= pending_.size(); data += pending_.size(), length -= pending_.size()) compress(data);
+    std::copy_n(data, length, pending_.begin());
+    pending_length_ = length;
+}
+
+Sha256::Digest Sha256::digest() const {
+    // Padding: a one bit, zeros up to 56 bytes into a block, the message's
+    // length in bits as a big-endian 64-bit number.
+    Sha256 copy = *this;
+    const std::uint64_t bits = length_ * 8;
+    std::array<std::uint8_t, 72> padding{};
+    padding[0] = 0x80;
+    const std::size_t zeros = (pending_length_ < 56 ? 56 : 120) - pending_length_;
+    for (std::size_t i = 0; i < 8; ++i) padding[zeros + i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
+    copy.update(padding.data(), zeros + 8);
+
+    Digest out;
+    for (std::size_t i = 0; i < copy.state_.size(); ++i) {
+        for (std::size_t j = 0; j < 4; ++j) out[4 * i + j] = static_cast<std::uint8_t>(copy.state_[i] >> (24 - 8 * j));
+    }
+    return out;
+}
+
+std::string Sha256::hex_digest() const {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(64);
+    for (const std::uint8_t byte : digest()) {
+        text.push_back(kDigits[byte >> 4]);
+        text.push_back(kDigits[byte & 0x0F]);
+    }
+    return text;
+}
+
+std::string sha256_hex(const std::uint8_t* data, std::size_t length) {
+    Sha256 hash;
+    hash.update(data, length);
+    return hash.hex_digest();
+}
+
+}  // namespace fwup::sim
