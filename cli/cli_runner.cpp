@@ -134,6 +134,17 @@ int run_parsed(const ParseResult& parsed, CliIo& io, std::ostream& lines, RunRep
                                   DialogServices{machine->parallel_ports(), machine->image_files(),
                                                  machine->clock(), machine->library_loader()},
                                   report);
+    report.virtual_printers.emplace();
+    for (std::size_t i = 0; i < machine->printer_count(); ++i) {
+        const sim::PrinterSetup& setup = machine->config().printers.at(i);
+        const sim::VirtualPrinter& printer = machine->printer(i);
+        RunReport::VirtualPrinter received{setup.section,
+                                           setup.lpt == 0 ? std::string("USB") : "LPT" + std::to_string(setup.lpt),
+                                           printer.image_bytes(), printer.image_sha256()};
+        // Only a printer that took image bytes has something to vouch for.
+        if (received.image_bytes > 0) lines << describe(received) << '\n';
+        report.virtual_printers->push_back(std::move(received));
+    }
     if (const std::string problem = machine->recording_problem(); !problem.empty()) {
         io.err << kProgram << problem << '\n';
     }

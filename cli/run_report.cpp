@@ -57,6 +57,11 @@ std::string describe(CheckResult result, const std::optional<std::int32_t>& vers
     return "the printer did not report its version after the upgrade";
 }
 
+std::string describe(const RunReport::VirtualPrinter& printer) {
+    return "Virtual printer [" + printer.section + "] on " + printer.port + ": received " +
+           std::to_string(printer.image_bytes) + " image bytes, SHA-256 " + printer.image_sha256;
+}
+
 std::string to_json(const RunReport& report) {
     json doc;
     doc["command"] = report.command ? json(*report.command) : json(nullptr);
@@ -86,6 +91,17 @@ std::string to_json(const RunReport& report) {
                         {"result", result_name(report.check->result)}};
     } else {
         doc["check"] = nullptr;
+    }
+    if (report.virtual_printers) {
+        doc["virtual_printers"] = json::array();
+        for (const RunReport::VirtualPrinter& p : *report.virtual_printers) {
+            doc["virtual_printers"].push_back({{"section", p.section},
+                                               {"port", p.port},
+                                               {"image_bytes", p.image_bytes},
+                                               {"image_sha256", p.image_sha256}});
+        }
+    } else {
+        doc["virtual_printers"] = nullptr;
     }
     doc["status"] = report.status;
     doc["exit_status"] = report.exit_status;

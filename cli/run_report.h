@@ -34,6 +34,14 @@ struct RunReport {
         std::optional<std::int32_t> firmware_version;
         CheckResult result = CheckResult::NoAnswer;
     };
+    // What a printer of a virtual machine received, so that a person or a
+    // script can tell the image arrived whole without keeping its bytes.
+    struct VirtualPrinter {
+        std::string section;  // the machine file's section, e.g. "Printer"
+        std::string port;     // "USB", "LPT1".."LPT3"
+        std::uint64_t image_bytes = 0;
+        std::string image_sha256;
+    };
 
     std::optional<std::string> command;  // "verify" or "upgrade"; none when the arguments were refused
     bool check_after = false;
@@ -42,10 +50,14 @@ struct RunReport {
     std::vector<std::string> statuses;
     std::vector<Message> messages;
     std::optional<Check> check;
+    std::optional<std::vector<VirtualPrinter>> virtual_printers;  // none when real printers were used
     std::string status;  // the status line at the end
     int exit_status = 0;
     std::optional<std::string> error;  // why the run could not start (exit status 2)
 };
+
+// "Virtual printer [Printer] on USB: received 30000 image bytes, SHA-256 …"
+std::string describe(const RunReport::VirtualPrinter& printer);
 
 // One JSON document, indented, ending with a newline. Texts that are not
 // UTF-8 (a printer's identification, a file name in a code page) have their

@@ -8,7 +8,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -46,6 +48,28 @@ std::string image_bytes(std::size_t size) {
     std::string bytes(size, '\0');
     for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 13 + i / 251) & 0xFF);
     return bytes;
+}
+
+// sha256sum's digest of the file's first `size` bytes (of all when none given).
+std::string sha256sum(const fs::path& file, std::optional<std::size_t> size = std::nullopt) {
+    const std::string command = (size ? "head -c " + std::to_string(*size) + " '" + file.string() + "' | sha256sum"
+                                      : "sha256sum '" + file.string() + "'");
+    std::string line(64, '\0');
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return "popen failed";
+    const std::size_t got = std::fread(line.data(), 1, line.size(), pipe);
+    pclose(pipe);
+    return got == line.size() ? line : "sha256sum failed";
+}
+
+// The output without the lines that end a virtual machine's run, one for
+// each printer that received image bytes.
+std::string without_virtual_printer_lines(std::string out) {
+    for (std::size_t at; (at = out.rfind("\nVirtual printer [", out.size() - 1)) != std::string::npos &&
+                         out.find('\n', at + 1) == out.size() - 1;) {
+        out.erase(at + 1);
+    }
+    return out;
 }
 
 struct Result {
@@ -151,7 +175,9 @@ TEST(CliBlackBox, UpgradesAVirtualUsbPrinter) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, kHeader + "F/W Version: 1.00\nStatus: Ready to upgrade...\n" + kConfirm +
                          "Answer: Yes\nStatus: Downloading...Do not turn off your printer.!\n"
-                         "Status: Writing complete....Do not turn off until printer is initialized!\n");
+                         "Status: Writing complete....Do not turn off until printer is initialized!\n"
+                         "Virtual printer [Printer] on USB: received 30000 image bytes, SHA-256 " +
+                         sha256sum(f.dir() / "fw.bin") + "\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(slurp(f.dir() / "vm" / "t.txt"), "600 A5 00 04 50 E0 82 06\n1600 A5 00 04 50 E0 82 05\n");
     EXPECT_TRUE(slurp(f.dir() / "vm" / "got.bin") == image_bytes(30000));
@@ -165,7 +191,9 @@ TEST(CliBlackBox, UpgradesAVirtualLptPrinter) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, kHeader + "F/W Version: 0.99\nStatus: Ready to upgrade...\n" + kConfirm +
                          "Answer: Yes\nStatus: Downloading...Do not turn off your printer.!\n"
-                         "Status: Writing complete....Do not turn off until printer is initialized!\n");
+                         "Status: Writing complete....Do not turn off until printer is initialized!\n"
+                         "Virtual printer [Printer] on LPT1: received 30000 image bytes, SHA-256 " +
+                         sha256sum(f.dir() / "fw.bin") + "\n");
     EXPECT_EQ(slurp(f.dir() / "t.txt"), "500 A5 00 04 50 E0 82 06\n2500 A5 00 04 50 E0 82 05\n");
     EXPECT_TRUE(slurp(f.dir() / "got.bin") == image_bytes(30000));
 }
@@ -202,8 +230,9 @@ TEST(CliBlackBox, ExitStatusAndLastLineForEachEnding) {
         write_file(f.dir() / "vm.ini", row.machine_file);
         const Result r = f.run("--virtual-printer vm.ini " + row.args);
         EXPECT_EQ(r.status, row.status) << r.out << r.err;
-        ASSERT_GE(r.out.size(), row.last_line.size() + 1);
-        EXPECT_EQ(r.out.substr(r.out.size() - row.last_line.size() - 1), row.last_line + "\n") << r.out;
+        const std::string dialog = without_virtual_printer_lines(r.out);
+        ASSERT_GE(dialog.size(), row.last_line.size() + 1);
+        EXPECT_EQ(dialog.substr(dialog.size() - row.last_line.size() - 1), row.last_line + "\n") << r.out;
         EXPECT_EQ(r.err, "");
 
         // The same run with --json: the lines move to stderr, the document
@@ -270,6 +299,12 @@ TEST(CliBlackBox, JsonReportsSettingsCarrierPrinterAndBytes) {
         EXPECT_EQ(doc["messages"][0]["caption"], "Confirm upgrade");
         EXPECT_EQ(doc["messages"][0]["icon"], "question");
         EXPECT_EQ(doc["messages"][0]["answer"], "Yes");
+        // What the printer received, vouched for without a ReceivedImage file.
+        EXPECT_EQ(doc["virtual_printers"],
+                  Json::array({{{"section", "Printer"},
+                                {"port", row.carrier == "USB" ? "USB" : "LPT1"},
+                                {"image_bytes", row.bytes_sent},
+                                {"image_sha256", sha256sum(f.dir() / "fw.bin", row.bytes_sent)}}}));
     }
 }
 
@@ -310,8 +345,9 @@ TEST(CliBlackBox, CheckAfterVerifiesTheNewVersion) {
         const Result r = f.run("--virtual-printer vm.ini --yes --check-after upgrade");
         EXPECT_EQ(r.status, row.status) << r.out << r.err;
         EXPECT_EQ(r.err, "");
-        ASSERT_GE(r.out.size(), row.check_line.size() + 1);
-        EXPECT_EQ(r.out.substr(r.out.size() - row.check_line.size() - 1), row.check_line + "\n") << r.out;
+        const std::string dialog = without_virtual_printer_lines(r.out);
+        ASSERT_GE(dialog.size(), row.check_line.size() + 1);
+        EXPECT_EQ(dialog.substr(dialog.size() - row.check_line.size() - 1), row.check_line + "\n") << r.out;
         // The whole image went before the check was made.
         EXPECT_NE(r.out.find("Status: Writing complete....Do not turn off until printer is initialized!\n"),
                   std::string::npos);
@@ -376,6 +412,7 @@ TEST(CliBlackBox, UsageErrorsAndRefusedMachineFilesExitWith2) {
         ASSERT_TRUE(doc["error"].is_string());
         EXPECT_EQ(row.err_start.rfind("fwupgrade-cli: " + doc["error"].get<std::string>(), 0), 0u) << doc["error"].dump();
         EXPECT_TRUE(doc["statuses"].empty());
+        EXPECT_TRUE(doc["virtual_printers"].is_null());
     }
 }
 
@@ -398,7 +435,9 @@ TEST(CliBlackBox, ConfigElsewhereNamesItsImageRelativeToTheCurrentFolder) {
     EXPECT_EQ(r.out, "Model Name: VP-1000\nF/W File: fw.bin\nFile Version: 1.00\nF/W Version: 1.00\n"
                      "Status: Ready to download demo image...\n"
                      "Status: Downloading...Do not turn off your printer.!\n"
-                     "Status: Writing complete....Do not turn off until printer is initialized!\n");
+                     "Status: Writing complete....Do not turn off until printer is initialized!\n"
+                     "Virtual printer [Printer] on USB: received 30000 image bytes, SHA-256 " +
+                     sha256sum(f.dir() / "fw.bin") + "\n");
     EXPECT_TRUE(slurp(f.dir() / "got.bin") == image_bytes(30000));
 
     fs::remove(f.dir() / "fw.bin");
