@@ -96,6 +96,6 @@ int main(int argc, char** argv) {
 #endif
     ReservedOut reserved;
     fwup::cli::CliIo io{out, err, in, FWUP_ISATTY(0) != 0, FWUP_ISATTY(2) != 0,
-                        [&reserved, &out] { return reserve_stdout(reserved, out); }};
+                        [&] { return reserve_stdout(reserved, out); }};
     return fwup::cli::run_cli(args, io);
 }
