@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -55,11 +56,9 @@ std::string sha256sum(const fs::path& file, std::optional<std::size_t> size = st
     const std::string command = (size ? "head -c " + std::to_string(*size) + " '" + file.string() + "' | sha256sum"
                                       : "sha256sum '" + file.string() + "'");
     std::string line(64, '\0');
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return "popen failed";
-    const std::size_t got = std::fread(line.data(), 1, line.size(), pipe);
-    pclose(pipe);
-    return got == line.size() ? line : "sha256sum failed";
+    const std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), &pclose);
+    if (!pipe) return "popen failed";
+    return std::fread(line.data(), 1, line.size(), pipe.get()) == line.size() ? line : "sha256sum failed";
 }
 
 // The output without the lines that end a virtual machine's run, one for

@@ -101,6 +101,14 @@ cli() {
   CLI_RC=$?
 }
 
+# The same, noting when it started and ended (uptime seconds) in CLI_START and
+# CLI_END for `within` (the runner's own t0 and t1 stay the scenario's).
+timed_cli() {
+  CLI_START=$(now)
+  cli "$@"
+  CLI_END=$(now)
+}
+
 probe() {
   (cd $R && timeout 60 veltport-probe "$@")
 }
@@ -240,16 +248,12 @@ sc_silent() {
   random_file image.bin 65536
   settings image.bin
   printer --silent-from 1 || return 1
-  t0=$(now)
-  cli verify
-  t1=$(now)
-  exit_status 1 && has "Status: Reading version data error...!" && within $t0 $t1 10 || return 1
+  timed_cli verify
+  exit_status 1 && has "Status: Reading version data error...!" && within $CLI_START $CLI_END 10 || return 1
   printer_stop
   printer --silent-from 2 || return 1
-  t0=$(now)
-  cli upgrade
-  t1=$(now)
-  exit_status 1 && has "Status: Reading command error...!" && within $t0 $t1 15 &&
+  timed_cli upgrade
+  exit_status 1 && has "Status: Reading command error...!" && within $CLI_START $CLI_END 15 &&
     [ "$(received_size)" = 0 ] || { [ -s $R/why ] || why "image bytes arrived"; return 1; }
 }
 
@@ -289,10 +293,8 @@ sc_stalled() {
   random_file image.bin $MIB
   settings image.bin
   printer --take-delay 15000 || return 1
-  t0=$(now)
-  cli upgrade
-  t1=$(now)
-  exit_status 1 && has "Status: Writing data error...!" && within $t0 $t1 40 || return 1
+  timed_cli upgrade
+  exit_status 1 && has "Status: Writing data error...!" && within $CLI_START $CLI_END 40 || return 1
   printer_stop
   n=$(received_size)
   [ "$n" -lt $MIB ] || { why "received $n bytes"; return 1; }
