@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog/upgrade_dialog.h"
+#include "core/dialog/upgrade_dialog.h"
 #include "bench/heap_meter.h"
 #include "bench/image_source.h"
 #include "bench/lean_usb_layer.h"
@@ -21,10 +21,10 @@
 #include "sim/lpt/virtual_lpt.h"
 #include "sim/machine/virtual_machine.h"
 #include "sim/printer/virtual_printer.h"
-#include "transfer/command_set.h"
-#include "transfer/procedures.h"
-#include "transfer/status_texts.h"
-#include "transfer/transfer_block.h"
+#include "core/transfer/command_set.h"
+#include "core/transfer/procedures.h"
+#include "core/transfer/status_texts.h"
+#include "core/transfer/transfer_block.h"
 #include "usbport/exports/static_binding.h"
 #include "veltport.h"
 

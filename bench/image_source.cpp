@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "bench/synthetic_image.h"
-#include "transfer/std_image_files.h"
+#include "core/transfer/std_image_files.h"
 
 namespace fwup::bench {
 namespace {

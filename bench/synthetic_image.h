@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "transfer/image_file.h"
+#include "core/transfer/image_file.h"
 
 namespace fwup::bench {
 

@@ -12,7 +12,7 @@
 #include "sim/clock/virtual_clock.h"
 #include "sim/printer/virtual_printer.h"
 #include "sim/usb/usb_device_tree.h"
-#include "transfer/command_set.h"
+#include "core/transfer/command_set.h"
 #include "usbport/core/usb_port_library.h"
 #include "veltport.h"
 

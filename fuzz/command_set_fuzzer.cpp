@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "transfer/command_set.h"
+#include "core/transfer/command_set.h"
 
 namespace {
 

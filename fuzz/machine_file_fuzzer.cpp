@@ -22,9 +22,9 @@
 #include <string_view>
 
 #include "fuzz/fuzz_check.h"
-#include "app/config/profile_reader.h"
-#include "app/config/upgrade_settings.h"
-#include "app/dialog/upgrade_dialog.h"
+#include "core/config/profile_reader.h"
+#include "core/config/upgrade_settings.h"
+#include "core/dialog/upgrade_dialog.h"
 #include "sim/machine/machine_config.h"
 #include "sim/machine/virtual_machine.h"
 

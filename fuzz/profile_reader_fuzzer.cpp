@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "app/config/profile_reader.h"
-#include "app/config/upgrade_settings.h"
+#include "core/config/profile_reader.h"
+#include "core/config/upgrade_settings.h"
 
 namespace {
 

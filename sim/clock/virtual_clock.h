@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "transfer/clock.h"
+#include "core/transfer/clock.h"
 
 namespace fwup::sim {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "transfer/parallel_port.h"
+#include "core/transfer/parallel_port.h"
 
 namespace fwup::sim {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/platform/platform_flags.h"
+#include "core/platform/platform_flags.h"
 #include "sim/lpt/virtual_lpt.h"
 #include "sim/printer/virtual_printer.h"
 

@@ -8,7 +8,7 @@
 
 #include "sim/clock/virtual_clock.h"
 #include "sim/usb/usb_device_tree.h"
-#include "transfer/std_image_files.h"
+#include "core/transfer/std_image_files.h"
 #include "usbport/exports/static_binding.h"
 #include "veltport.h"
 

@@ -5,13 +5,13 @@
 #include <optional>
 #include <string>
 
-#include "app/binding/usb_port_api.h"
-#include "app/platform/platform_flags.h"
+#include "core/binding/usb_port_api.h"
+#include "core/platform/platform_flags.h"
 #include "sim/lpt/virtual_lpt.h"
 #include "sim/machine/machine_config.h"
 #include "sim/printer/virtual_printer.h"
-#include "transfer/clock.h"
-#include "transfer/image_file.h"
+#include "core/transfer/clock.h"
+#include "core/transfer/image_file.h"
 
 namespace fwup::sim {
 

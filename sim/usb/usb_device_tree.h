@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "sim/printer/virtual_printer.h"
-#include "transfer/clock.h"
+#include "core/transfer/clock.h"
 #include "usbport/core/device_layer.h"
 
 namespace fwup::sim {

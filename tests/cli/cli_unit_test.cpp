@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_options.h"
-#include "cli/cli_runner.h"
-#include "cli/console_dialog.h"
+#include "programs/cli/cli_options.h"
+#include "programs/cli/cli_runner.h"
+#include "programs/cli/console_dialog.h"
 
 namespace fwup::cli {
 namespace {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <utility>
 
-#include "app/dialog/upgrade_dialog.h"
+#include "core/dialog/upgrade_dialog.h"
 #include "sim/machine/virtual_machine.h"
 
 namespace fwup::faults {

@@ -6,8 +6,8 @@
 #include <new>
 #include <utility>
 
-#include "transfer/command_set.h"
-#include "transfer/transfer_block.h"
+#include "core/transfer/command_set.h"
+#include "core/transfer/transfer_block.h"
 
 namespace fwup::faults {
 

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/binding/usb_port_api.h"
-#include "transfer/image_file.h"
-#include "transfer/parallel_port.h"
+#include "core/binding/usb_port_api.h"
+#include "core/transfer/image_file.h"
+#include "core/transfer/parallel_port.h"
 
 namespace fwup::faults {
 

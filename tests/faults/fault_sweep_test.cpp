@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "tests/faults/fault_rig.h"
-#include "transfer/status_texts.h"
+#include "core/transfer/status_texts.h"
 
 namespace fwup::faults {
 namespace {
@@ -508,7 +508,7 @@ std::string read_source(const std::string& relative) {
 // The texts of every text::k... constant and of file_open_error that each
 // procedure's source uses to set the status line.
 std::map<Procedure, std::set<std::string>> procedure_status_texts() {
-    const std::string header = read_source("transfer/status_texts.h");
+    const std::string header = read_source("core/transfer/status_texts.h");
     std::map<std::string, std::string> constants;
     const std::regex constant(R"re(inline constexpr char (k\w+)\[\]\s*=\s*((?:"(?:[^"\\]|\\.)*"\s*)+);)re");
     for (auto it = std::sregex_iterator(header.begin(), header.end(), constant); it != std::sregex_iterator(); ++it) {
@@ -524,8 +524,8 @@ std::map<Procedure, std::set<std::string>> procedure_status_texts() {
     const std::set<std::string> not_endings = {"kConfirmUpgrade", "kConfirmUpgradeCaption", "kLastErrorCaption",
                                                "kDownloading"};
     std::map<Procedure, std::set<std::string>> texts;
-    for (const auto& [procedure, source] : {std::pair{Procedure::Verify, "transfer/verify.cpp"},
-                                            std::pair{Procedure::Download, "transfer/download.cpp"}}) {
+    for (const auto& [procedure, source] : {std::pair{Procedure::Verify, "core/transfer/verify.cpp"},
+                                            std::pair{Procedure::Download, "core/transfer/download.cpp"}}) {
         const std::string code = read_source(source);
         EXPECT_FALSE(code.empty()) << source;
         const std::regex use(R"re(text::(k\w+|file_open_error))re");
@@ -534,7 +534,7 @@ std::map<Procedure, std::set<std::string>> procedure_status_texts() {
             if (name == "file_open_error") {
                 texts[procedure].insert(text::file_open_error(kImageName));
             } else if (!not_endings.count(name)) {
-                EXPECT_TRUE(constants.count(name)) << name << " is not in transfer/status_texts.h";
+                EXPECT_TRUE(constants.count(name)) << name << " is not in core/transfer/status_texts.h";
                 texts[procedure].insert(constants[name]);
             }
         }

@@ -12,11 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "app/linux/ieee1284_device_id.h"
-#include "app/linux/installed_library.h"
-#include "app/linux/linux_parallel_ports.h"
-#include "app/linux/linux_system.h"
-#include "app/platform/platform_flags.h"
+#include "adapters/linux/dl_library_loader.h"
+#include "adapters/linux/ieee1284_device_id.h"
+#include "adapters/linux/installed_library.h"
+#include "adapters/linux/linux_parallel_ports.h"
+#include "adapters/linux/linux_system.h"
+#include "core/platform/platform_flags.h"
 #include "usbport/linux/usblp_device_layer.h"
 
 namespace fwup {
@@ -128,6 +129,15 @@ public:
 private:
     std::set<std::string> loadable_;
 };
+
+TEST(DlLibraryLoader, LoadsBySystemNameAndFindsExports) {
+    DlLibraryLoader loader;
+    EXPECT_FALSE(loader.load("./no-such-library.so"));
+    auto library = loader.load("libc.so.6");
+    ASSERT_TRUE(library);
+    EXPECT_NE(library->find_export("strlen"), nullptr);
+    EXPECT_EQ(library->find_export("NoSuchExport"), nullptr);
+}
 
 TEST(InstalledLibraryLoader, TheCurrentFoldersFileWinsOtherwiseTheInstalledOne) {
     const std::string here = ::testing::TempDir() + "libveltport-" + std::to_string(getpid()) + ".so";

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/linux/linux_parallel_ports.h"
+#include "adapters/linux/linux_parallel_ports.h"
 #include "tests/linux/fake_devices.h"
 
 namespace fwup::test {

@@ -9,16 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog/upgrade_dialog.h"
-#include "app/linux/linux_parallel_ports.h"
-#include "app/linux/linux_system.h"
-#include "app/binding/system_library_loader.h"
+#include "core/dialog/upgrade_dialog.h"
+#include "adapters/linux/linux_parallel_ports.h"
+#include "adapters/linux/linux_system.h"
+#include "adapters/linux/dl_library_loader.h"
 #include "tests/linux/fake_devices.h"
 #include "tests/linux/fake_printers.h"
 #include "tests/support/memory_image_files.h"
 #include "tests/support/recording_dialog.h"
 #include "tests/support/virtual_clock.h"
-#include "transfer/status_texts.h"
+#include "core/transfer/status_texts.h"
 
 namespace fwup::test {
 namespace {
@@ -94,7 +94,7 @@ TEST_P(LinuxProgram, RunsVerifyAndDownloadOnThePortsOfLinux) {
     const std::vector<std::uint8_t> image = pattern(20'000);
     images.files["fw.bin"].bytes = image;
     VirtualClock clock;
-    SystemLibraryLoader loader;
+    DlLibraryLoader loader;
     LinuxParallelPorts ports(ids);
     LinuxOsVersion os;
     DialogServices services{ports, images, clock, loader};

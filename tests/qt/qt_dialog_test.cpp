@@ -25,11 +25,11 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog/upgrade_app.h"
-#include "app/dialog/upgrade_dialog.h"
-#include "app/qt/qt_dialog_window.h"
+#include "core/dialog/upgrade_app.h"
+#include "core/dialog/upgrade_dialog.h"
+#include "programs/qt/qt_dialog_window.h"
 #include "sim/machine/virtual_machine.h"
-#include "transfer/status_texts.h"
+#include "core/transfer/status_texts.h"
 
 namespace fwup {
 namespace {
@@ -421,6 +421,7 @@ private slots:
         window.accept();
         QTest::mouseClick(window.control(IDC_EXIT), Qt::LeftButton);
         QTest::mouseClick(window.control(IDC_VERIFY), Qt::LeftButton);  // under the wait, still there
+        QVERIFY(!window.may_end_session());  // a logout does not cut the procedure short
         QVERIFY(window.isVisible());
         QVERIFY(!window.ended());
         QVERIFY(logic.usb().loaded());
@@ -431,7 +432,8 @@ private slots:
         QCOMPARE(static_cast<QLabel*>(window.control(IDC_STATUS))->text(), QString::fromLatin1(text::kReadyToUpgrade));
         QCOMPARE(QApplication::overrideCursor(), nullptr);
 
-        // Idle again: the close box works.
+        // Idle again: the session may end, and the close box works.
+        QVERIFY(window.may_end_session());
         window.close();
         QVERIFY(window.ended());
         QCOMPARE(window.end_result(), kDialogResultCancel);

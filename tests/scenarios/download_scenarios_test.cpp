@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "tests/scenarios/scenario_rig.h"
-#include "transfer/status_texts.h"
+#include "core/transfer/status_texts.h"
 
 namespace fwup::scenario {
 namespace {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/dialog/upgrade_dialog.h"
+#include "core/dialog/upgrade_dialog.h"
 #include "sim/machine/virtual_machine.h"
 #include "sim/usb/usb_device_tree.h"
 #include "tests/support/memory_image_files.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/image_file.h"
+#include "core/transfer/image_file.h"
 
 namespace fwup::test {
 

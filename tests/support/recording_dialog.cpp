@@ -1,13 +1,16 @@
 #include "tests/support/recording_dialog.h"
 
+#include "core/dialog/dialog_template.h"
+
 namespace fwup::test {
 
 RecordingDialog::RecordingDialog() {
-    texts = {{IDC_UPGRADE_NOW, "Upgrade Now"}, {IDC_EXIT, "Exit"},    {IDC_VERIFY, "Verify Information"},
-             {IDC_MODEL_NAME, "..."},          {IDC_FW_FILE, "..."},  {IDC_FILE_VERSION, "..."},
-             {IDC_FW_VERSION, "..."},          {IDC_STATUS, ""}};
-    enabled_state = {{IDC_UPGRADE_NOW, false}, {IDC_EXIT, true}, {IDC_VERIFY, true}};
-    visible_state = {{IDC_PROGRESS, false}};
+    for (const ControlTemplate& control : upgrade_dialog_template().controls) {
+        if (control.id == kNoControlId) continue;
+        texts[control.id] = std::string(control.text);
+        enabled_state[control.id] = control.enabled;
+        visible_state[control.id] = control.visible;
+    }
 }
 
 void RecordingDialog::set_title(const std::string& text) {

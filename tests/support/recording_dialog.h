@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog/dialog_controls.h"
+#include "core/dialog/dialog_controls.h"
 
 namespace fwup::test {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/parallel_port.h"
+#include "core/transfer/parallel_port.h"
 
 namespace fwup::test {
 

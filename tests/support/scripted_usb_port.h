@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/binding/usb_port_api.h"
+#include "core/binding/usb_port_api.h"
 
 namespace fwup::test {
 

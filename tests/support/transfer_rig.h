@@ -4,15 +4,15 @@
 #include <string_view>
 #include <vector>
 
-#include "app/binding/usb_port_api.h"
-#include "app/config/upgrade_settings.h"
-#include "app/platform/platform_flags.h"
+#include "core/binding/usb_port_api.h"
+#include "core/config/upgrade_settings.h"
+#include "core/platform/platform_flags.h"
 #include "tests/support/memory_image_files.h"
 #include "tests/support/recording_dialog.h"
 #include "tests/support/scripted_parallel_ports.h"
 #include "tests/support/scripted_usb_port.h"
 #include "tests/support/virtual_clock.h"
-#include "transfer/procedures.h"
+#include "core/transfer/procedures.h"
 
 namespace fwup::test {
 

@@ -3,7 +3,7 @@
 #include <numeric>
 #include <vector>
 
-#include "transfer/clock.h"
+#include "core/transfer/clock.h"
 
 namespace fwup::test {
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the resources linked into fwupgrade.exe, as windres decompiles them:
 # the dialog template and icon group exactly as in expected-resources.rc, and
-# the icon's image exactly app/win32/fwupgrade.ico, which make_icon.py must
+# the icon's image exactly programs/win32/fwupgrade.ico, which make_icon.py must
 # reproduce byte for byte.
 #   check-resources.sh EXE WINDRES LABEL   (results appended to $FWUP_RESULTS)
 set -uo pipefail
@@ -32,21 +32,21 @@ else
 fi
 
 # The same icon file compiled on its own gives the reference words.
-printf '1 ICON "%s"\n' "$PWD/app/win32/fwupgrade.ico" >"$scratch/icon.rc"
+printf '1 ICON "%s"\n' "$PWD/programs/win32/fwupgrade.ico" >"$scratch/icon.rc"
 if "$windres" -J rc -O coff -i "$scratch/icon.rc" -o "$scratch/icon.o" &&
   "$windres" -J coff -i "$scratch/icon.o" -O rc >"$scratch/icon-only.rc" &&
   [ -n "$(icon_words "$scratch/icon-only.rc")" ] &&
   [ "$(icon_words "$scratch/linked.rc")" = "$(icon_words "$scratch/icon-only.rc")" ]; then
-  record PASS "resources-$label: the icon's image is app/win32/fwupgrade.ico"
+  record PASS "resources-$label: the icon's image is programs/win32/fwupgrade.ico"
 else
-  record FAIL "resources-$label: the icon's image is not app/win32/fwupgrade.ico"
+  record FAIL "resources-$label: the icon's image is not programs/win32/fwupgrade.ico"
 fi
 
 # Only once per run: the committed icon is what its script makes.
 if [ "$label" = win64 ]; then
-  if python3 app/win32/make_icon.py "$scratch/made.ico" && cmp -s "$scratch/made.ico" app/win32/fwupgrade.ico; then
-    record PASS "icon: app/win32/make_icon.py reproduces fwupgrade.ico"
+  if python3 programs/win32/make_icon.py "$scratch/made.ico" && cmp -s "$scratch/made.ico" programs/win32/fwupgrade.ico; then
+    record PASS "icon: programs/win32/make_icon.py reproduces fwupgrade.ico"
   else
-    record FAIL "icon: app/win32/make_icon.py does not reproduce fwupgrade.ico"
+    record FAIL "icon: programs/win32/make_icon.py does not reproduce fwupgrade.ico"
   fi
 fi

@@ -13,6 +13,9 @@ set -uo pipefail
 UPGRADE_TITLE="F/W Upgrade Utility for Windows 95/98 (V1.06)"
 DEMO_TITLE="Download Demo Utility for Windows 95/98 (V1.01)"
 BOX_CAPTION="F/W Upgrade Utility for Windows 95/98"
+# On a virtual machine the title says so; the real window's stays as it is.
+VM_UPGRADE_TITLE="[Virtual printer] $UPGRADE_TITLE"
+VM_DEMO_TITLE="[Virtual printer] $DEMO_TITLE"
 
 case_name="" case_dir="" case_failed=0 app_pid=""
 
@@ -330,23 +333,23 @@ case_virtual_usb_upgrade() {
   cp "$FWUP_EXAMPLES/firmware-1.06.bin" "$case_dir/firmware.bin"
   usb_machine virtual
   start FWUPGRADE_VIRTUAL_PRINTER=machine.ini
-  check "Verify" probe click "$UPGRADE_TITLE" 1002
-  check "verified" probe wait-text "$UPGRADE_TITLE" 1008 "Ready to upgrade..."
-  expect_control "$UPGRADE_TITLE" 1006 'text="1.00" enabled=1 visible=1'
-  expect_control "$UPGRADE_TITLE" 1000 'text="Upgrade Now" enabled=1 visible=1'
-  check "Upgrade Now" probe click "$UPGRADE_TITLE" 1000
+  check "Verify" probe click "$VM_UPGRADE_TITLE" 1002
+  check "verified" probe wait-text "$VM_UPGRADE_TITLE" 1008 "Ready to upgrade..."
+  expect_control "$VM_UPGRADE_TITLE" 1006 'text="1.00" enabled=1 visible=1'
+  expect_control "$VM_UPGRADE_TITLE" 1000 'text="Upgrade Now" enabled=1 visible=1'
+  check "Upgrade Now" probe click "$VM_UPGRADE_TITLE" 1000
   expect_box "Confirm upgrade" \
     'If upgrade to new firmware code, all configuration values are reset by default.\nAre you sure you want to upgrade?' \
-    question "\"$UPGRADE_TITLE\""
+    question "\"$VM_UPGRADE_TITLE\""
   check "screenshot" probe screenshot "Confirm upgrade" "$FWUP_ARTIFACTS/wine-confirm-upgrade.png"
   check "No" probe click "Confirm upgrade" 7
   check "box gone" probe wait-gone "Confirm upgrade" 5000
-  expect_progress "$UPGRADE_TITLE" "visible=1 range=0..100 pos=0"
-  expect_control "$UPGRADE_TITLE" 1000 'text="Upgrade Now" enabled=1 visible=1'
-  check "Upgrade Now again" probe click "$UPGRADE_TITLE" 1000
+  expect_progress "$VM_UPGRADE_TITLE" "visible=1 range=0..100 pos=0"
+  expect_control "$VM_UPGRADE_TITLE" 1000 'text="Upgrade Now" enabled=1 visible=1'
+  check "Upgrade Now again" probe click "$VM_UPGRADE_TITLE" 1000
   check "Yes" probe click "Confirm upgrade" 6
   # A successful upgrade ends the program by itself.
-  check "the dialog closes" probe wait-gone "$UPGRADE_TITLE" 20000
+  check "the dialog closes" probe wait-gone "$VM_UPGRADE_TITLE" 20000
   finish
   check "the printer received the image" cmp "$case_dir/firmware.bin" "$case_dir/received.bin"
   set_windows_version ""
@@ -364,21 +367,21 @@ case_virtual_lpt_write_failure() {
     'DeviceID=MFG:Virtual;CMD:PJL;MODEL:VP-1000;CLS:PRINTER;' 'Version=100' 'FailWriteAfter=16384' \
     >"$case_dir/machine.ini"
   start FWUPGRADE_VIRTUAL_PRINTER=machine.ini
-  check "Verify" probe click "$UPGRADE_TITLE" 1002
-  check "verified" probe wait-text "$UPGRADE_TITLE" 1008 "Ready to upgrade..."
-  check "Upgrade Now" probe click "$UPGRADE_TITLE" 1000
+  check "Verify" probe click "$VM_UPGRADE_TITLE" 1002
+  check "verified" probe wait-text "$VM_UPGRADE_TITLE" 1008 "Ready to upgrade..."
+  check "Upgrade Now" probe click "$VM_UPGRADE_TITLE" 1000
   check "Yes" probe click "Confirm upgrade" 6
   box=$(listing "GetLastError()")
   [[ "$box" == *"owner=none "* ]] || fail "GetLastError() box has an owner: $(head -1 <<<"$box")"
   grep -q 'icon=information$' <<<"$box" || fail "GetLastError() box: not the information icon"
   grep -q '^control id=-1 class=Static text="[^"]' <<<"$box" || fail "GetLastError() box: no error text"
   check "OK" probe click "GetLastError()" 1
-  check "status" probe wait-text "$UPGRADE_TITLE" 1008 "Writing data error...!"
-  expect_control "$UPGRADE_TITLE" 1000 'text="Upgrade Now" enabled=0 visible=1'
-  expect_control "$UPGRADE_TITLE" 1001 'text="Exit" enabled=1 visible=1'
-  expect_control "$UPGRADE_TITLE" 1002 'text="Verify Information" enabled=1 visible=1'
-  expect_progress "$UPGRADE_TITLE" "visible=0"
-  check "Exit" probe click "$UPGRADE_TITLE" 1001
+  check "status" probe wait-text "$VM_UPGRADE_TITLE" 1008 "Writing data error...!"
+  expect_control "$VM_UPGRADE_TITLE" 1000 'text="Upgrade Now" enabled=0 visible=1'
+  expect_control "$VM_UPGRADE_TITLE" 1001 'text="Exit" enabled=1 visible=1'
+  expect_control "$VM_UPGRADE_TITLE" 1002 'text="Verify Information" enabled=1 visible=1'
+  expect_progress "$VM_UPGRADE_TITLE" "visible=0"
+  check "Exit" probe click "$VM_UPGRADE_TITLE" 1001
   finish
   set_windows_version ""
   end
@@ -396,40 +399,44 @@ case_virtual_demo_real_time() {
   # waits 5 s before it asks again, time enough to try closing meanwhile.
   settings VP-1000 demo.prn 101 1 1 1
   image 409600 demo.prn
-  printf '[Machine]\nPlatform=1\nMajor=4\nMinor=10\nClock=real\n\n[Printer]\nPort=LPT1\nEsc=1\n%s\n%s\n%s\n%s\n' \
+  printf '[Machine]\nPlatform=1\nMajor=4\nMinor=10\nClock=real\n\n[Printer]\nPort=LPT1\nEsc=1\n%s\n%s\n%s\n%s\n%s\n' \
     'DeviceID=MFG:Virtual;CMD:PJL;MODEL:VP-1000;CLS:PRINTER;' 'Version=100' 'DeviceIDFailures=1' \
-    'ReceivedImage=received.bin' >"$case_dir/machine.ini"
+    'ReceivedImage=received.bin' 'Transcript=transcript.txt' >"$case_dir/machine.ini"
   start FWUPGRADE_VIRTUAL_PRINTER=machine.ini
-  check "Verify" probe click "$DEMO_TITLE" 1002
-  check "closing during the verify" probe try-close "$DEMO_TITLE"
-  check "verified" probe wait-text "$DEMO_TITLE" 1008 "Ready to download demo image..." 20000
-  check "still open after the verify" probe dump "$DEMO_TITLE" 0
-  check "Download Now" probe click "$DEMO_TITLE" 1000
-  check "downloading" probe wait-text "$DEMO_TITLE" 1008 "Downloading...Do not turn off your printer.!"
-  check "answers during the transfer's waits" probe responsive "$DEMO_TITLE" 500
-  expect_progress "$DEMO_TITLE" "visible=1 range=0..4096"
-  check "screenshot" probe screenshot "$DEMO_TITLE" "$FWUP_ARTIFACTS/wine-dialog-downloading.png"
-  check "closing during the download" probe try-close "$DEMO_TITLE"
-  check "complete" probe wait-text "$DEMO_TITLE" 1008 \
+  check "Verify" probe click "$VM_DEMO_TITLE" 1002
+  check "a second Verify during the verify" probe click "$VM_DEMO_TITLE" 1002
+  check "closing during the verify" probe try-close "$VM_DEMO_TITLE"
+  check "verified" probe wait-text "$VM_DEMO_TITLE" 1008 "Ready to download demo image..." 20000
+  # The second click was ignored: the printer was asked for its version once.
+  [ "$(wc -l <"$case_dir/transcript.txt")" -eq 1 ] ||
+    fail "the printer got $(wc -l <"$case_dir/transcript.txt") commands, not the one version query"
+  check "still open after the verify" probe dump "$VM_DEMO_TITLE" 0
+  check "Download Now" probe click "$VM_DEMO_TITLE" 1000
+  check "downloading" probe wait-text "$VM_DEMO_TITLE" 1008 "Downloading...Do not turn off your printer.!"
+  check "answers during the transfer's waits" probe responsive "$VM_DEMO_TITLE" 500
+  expect_progress "$VM_DEMO_TITLE" "visible=1 range=0..4096"
+  check "screenshot" probe screenshot "$VM_DEMO_TITLE" "$FWUP_ARTIFACTS/wine-dialog-downloading.png"
+  check "closing during the download" probe try-close "$VM_DEMO_TITLE"
+  check "complete" probe wait-text "$VM_DEMO_TITLE" 1008 \
     "Writing complete....Do not turn off until printer is initialized!" 20000
-  expect_progress "$DEMO_TITLE" "visible=1 range=0..4096 pos=4096"  # the whole image: a full bar
-  check "answers during the 20-second wait" probe responsive "$DEMO_TITLE" 500
-  check "closing during the 20-second wait" probe try-close "$DEMO_TITLE"
-  expect_control "$DEMO_TITLE" 1001 'text="Exit" enabled=0 visible=1'
+  expect_progress "$VM_DEMO_TITLE" "visible=1 range=0..4096 pos=4096"  # the whole image: a full bar
+  check "answers during the 20-second wait" probe responsive "$VM_DEMO_TITLE" 500
+  check "closing during the 20-second wait" probe try-close "$VM_DEMO_TITLE"
+  expect_control "$VM_DEMO_TITLE" 1001 'text="Exit" enabled=0 visible=1'
   # After the wait: buttons back, the bar hidden, and the demo dialog stays.
   for _ in $(seq 1 250); do
-    listing "$DEMO_TITLE" | grep -q '^control id=1001 class=Button text="Exit" enabled=1' && break
+    listing "$VM_DEMO_TITLE" | grep -q '^control id=1001 class=Button text="Exit" enabled=1' && break
     ! ended_early || break
     sleep 0.1
   done
-  expect_control "$DEMO_TITLE" 1001 'text="Exit" enabled=1 visible=1'
-  expect_control "$DEMO_TITLE" 1002 'text="Verify Information" enabled=1 visible=1'
+  expect_control "$VM_DEMO_TITLE" 1001 'text="Exit" enabled=1 visible=1'
+  expect_control "$VM_DEMO_TITLE" 1002 'text="Verify Information" enabled=1 visible=1'
   # Windows 98 is not of the NT family: "Download Now" stays disabled.
-  expect_control "$DEMO_TITLE" 1000 'text="Download Now" enabled=0 visible=1'
-  expect_progress "$DEMO_TITLE" "visible=0"
-  check "screenshot" probe screenshot "$DEMO_TITLE" "$FWUP_ARTIFACTS/wine-dialog-demo-done.png"
+  expect_control "$VM_DEMO_TITLE" 1000 'text="Download Now" enabled=0 visible=1'
+  expect_progress "$VM_DEMO_TITLE" "visible=0"
+  check "screenshot" probe screenshot "$VM_DEMO_TITLE" "$FWUP_ARTIFACTS/wine-dialog-demo-done.png"
   check "the printer received the image" cmp "$case_dir/demo.prn" "$case_dir/received.bin"
-  check "Exit" probe click "$DEMO_TITLE" 1001
+  check "Exit" probe click "$VM_DEMO_TITLE" 1001
   finish
   set_windows_version ""
   end

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/config/profile_reader.h"
+#include "core/config/profile_reader.h"
 #include "sim/machine/machine_config.h"
 
 namespace fwup::sim {

@@ -1,0 +1,22 @@
+#include "core/platform/platform_flags.h"
+
+namespace fwup {
+
+PlatformFlags detect_platform(const OsVersion& version) {
+    PlatformFlags flags;  // every flag starts cleared
+    if (version.platform_id == OsVersion::kWindows9x) {
+        // Only 4.10 is Windows 98; 95 (4.0) and Me (4.90) have no USB port library.
+        flags.is_win98 = version.minor == 10;
+    } else if (version.platform_id == OsVersion::kWindowsNt) {
+        flags.is_nt = true;
+        flags.is_win2000 = version.major == 5;
+    }
+    return flags;
+}
+
+PlatformFlags detect_platform(OsVersionSource& source) {
+    const std::optional<OsVersion> version = source.query();
+    return version ? detect_platform(*version) : PlatformFlags{};
+}
+
+}  // namespace fwup

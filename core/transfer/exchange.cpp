@@ -1,0 +1,49 @@
+#include "core/transfer/exchange.h"
+
+#include <algorithm>
+
+namespace fwup::exchange {
+namespace {
+constexpr std::uint32_t kWriteTotalConstant = 2000;
+constexpr std::uint32_t kReadTotalConstant = 1000;
+constexpr std::uint32_t kReadInterval = 200;
+}  // namespace
+
+bool usb_identify(UsbPortApi& usb, TransferState& state) {
+    // Cleared first so that the text never runs into an earlier, longer ID.
+    state.device_id.fill(0);
+    std::uint32_t length = kDeviceIdCapacity;
+    return usb.get_device_id(reinterpret_cast<char*>(state.device_id.data()), &length) != 0;
+}
+
+std::unique_ptr<ParallelPort> open_lpt(ParallelPorts& ports, std::int32_t lpt, PortAccess access) {
+    const auto name = lpt_port_name(lpt);
+    if (!name) return nullptr;
+    return ports.open(*name, access);
+}
+
+bool configure_timeouts(ParallelPort& port) {
+    CommTimeouts timeouts;
+    if (!port.get_timeouts(timeouts)) return false;
+    timeouts.write_total_constant = kWriteTotalConstant;
+    timeouts.read_total_constant = kReadTotalConstant;
+    timeouts.read_interval = kReadInterval;
+    static_cast<void>(port.set_timeouts(timeouts));
+    return true;
+}
+
+std::uint32_t lpt_identify(ParallelPort& port, TransferState& state) {
+    state.device_id.fill(0);
+    std::uint32_t returned = 0;
+    if (!port.query_device_id(state.device_id.data(), kDeviceIdCapacity, returned)) return 0;
+    return std::min(returned, kDeviceIdCapacity);
+}
+
+std::uint32_t lpt_read_reply(ParallelPort& port, TransferState& state, std::uint32_t length) {
+    length = std::min(length, kReplyBufferSize);
+    std::uint32_t got = 0;
+    if (!port.read(state.reply.data(), length, got)) return 0;
+    return std::min(got, length);
+}
+
+}  // namespace fwup::exchange

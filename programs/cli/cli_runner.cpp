@@ -1,0 +1,178 @@
+#include "programs/cli/cli_runner.h"
+
+#include <algorithm>
+#include <array>
+#include <istream>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string_view>
+
+#include "core/config/profile_reader.h"
+#include "core/dialog/upgrade_app.h"
+#include "core/dialog/upgrade_dialog.h"
+#include "programs/cli/cli_options.h"
+#include "programs/cli/console_dialog.h"
+#include "programs/cli/run_report.h"
+#include "programs/startup/machine.h"
+#include "sim/machine/virtual_machine.h"
+#include "core/transfer/status_texts.h"
+
+namespace fwup::cli {
+
+namespace {
+
+constexpr std::string_view kProgram = "fwupgrade-cli: ";
+
+bool one_of(const std::string& status, std::initializer_list<std::string_view> texts) {
+    return std::any_of(texts.begin(), texts.end(), [&](std::string_view t) { return status == t; });
+}
+
+// Whether the run ended where the operator got what the command was for.
+int exit_status(Command command, const std::string& status) {
+    const bool nothing_to_do = one_of(status, {text::kNoUpgradeRequired, text::kUpgradeNotNecessary});
+    if (command == Command::Verify) {
+        return nothing_to_do || one_of(status, {text::kReadyToUpgrade, text::kReadyToDownloadDemo}) ? kExitOk
+                                                                                                    : kExitFailed;
+    }
+    return nothing_to_do || status == text::kWritingComplete ? kExitOk : kExitFailed;
+}
+
+ConsoleDialog::Answerer make_answerer(const CliOptions& options, CliIo& io) {
+    if (options.yes) return [](const std::string&) { return true; };
+    if (!io.in_is_terminal) return [](const std::string&) { return false; };  // nobody to ask
+    return [&io](const std::string&) {
+        io.err << "Upgrade now? [y/N] ";
+        io.err.flush();
+        std::string answer;
+        if (!std::getline(io.in, answer)) return false;
+        return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+    };
+}
+
+// Presses the buttons the command asks for, on whichever machine is given.
+int run_dialog(const CliOptions& options, CliIo& io, std::ostream& lines, startup::Machine& machine,
+               RunReport& report) {
+    ConsoleDialog console(lines, io.err_is_terminal ? &io.err : nullptr, make_answerer(options, io), &report);
+    UpgradeApp app(AppEnvironment{machine.os_version(), machine.services(), options.config});
+    app.init_instance([&](UpgradeDialog& dialog) {
+        report.settings = dialog.settings();
+        if (dialog.initialise(console)) {
+            dialog.on_command(IDC_VERIFY, console);
+            if (options.command == Command::Upgrade && console.enabled(IDC_UPGRADE_NOW) && !console.ended()) {
+                dialog.on_command(IDC_UPGRADE_NOW, console);
+            }
+            // The operator leaves through Exit, which releases the USB port library.
+            if (!console.ended()) dialog.on_command(IDC_EXIT, console);
+        }
+        report.facts = dialog.facts();
+    });
+    int status = exit_status(options.command, console.status());
+
+    const bool flashed = options.command == Command::Upgrade && console.status() == text::kWritingComplete &&
+                         report.settings && report.settings->demo == 0;
+    if (options.check_after && flashed) {
+        // The printer has restarted with its new firmware during the wait; the
+        // operator starts the program again and presses "Verify Information".
+        console.restart();
+        std::optional<std::int32_t> version_after;
+        app.init_instance([&](UpgradeDialog& dialog) {
+            if (!dialog.initialise(console)) return;
+            dialog.on_command(IDC_VERIFY, console);
+            version_after = dialog.facts().printer_version;
+            if (!console.ended()) dialog.on_command(IDC_EXIT, console);
+        });
+        const std::int32_t wanted = report.settings->file_version;
+        const CheckResult result = judge_check(version_after, wanted);
+        report.check = RunReport::Check{version_after, result};
+        console.note("Check: " + describe(result, version_after, wanted));
+        status = check_exit_status(result);
+    }
+    report.status = console.status();
+    return status;
+}
+
+const char* command_name(Command command) { return command == Command::Verify ? "verify" : "upgrade"; }
+
+// Everything after the arguments were read; the lines go to `lines`.
+int run_parsed(const ParseResult& parsed, CliIo& io, std::ostream& lines, RunReport& report) {
+    if (!parsed.options) {
+        report.error = parsed.error;
+        io.err << kProgram << parsed.error << '\n'
+               << usage_line() << "Run 'fwupgrade-cli --help' for the options and the exit statuses.\n";
+        return kExitUsage;
+    }
+    const CliOptions& options = *parsed.options;
+    report.command = command_name(options.command);
+    report.check_after = options.check_after;
+    const auto refuse = [&](const std::string& why) {
+        report.error = why;
+        io.err << kProgram << why << '\n';
+        return kExitUsage;
+    };
+
+    // FWINFO.INI in the current directory may be missing (the defaults then
+    // apply, as for the dialog program); a file named on purpose must exist.
+    if (options.config != CliOptions{}.config && !Profile::load(options.config)) {
+        return refuse("cannot read the settings file " + options.config);
+    }
+
+    if (!options.virtual_printer) {
+        const std::unique_ptr<startup::Machine> system = startup::Machine::real();
+        if (!system) {
+            return refuse(
+                "this build has no adapters for real printers on this system; "
+                "run against a virtual printer with --virtual-printer FILE");
+        }
+        return run_dialog(options, io, lines, *system, report);
+    }
+
+    std::string error;
+    const std::unique_ptr<startup::Machine> simulated = startup::Machine::from_file(*options.virtual_printer, error);
+    if (!simulated) return refuse(error);
+    const int status = run_dialog(options, io, lines, *simulated, report);
+    sim::VirtualMachine* machine = simulated->virtual_machine();
+    report.virtual_printers.emplace();
+    for (std::size_t i = 0; i < machine->printer_count(); ++i) {
+        const sim::PrinterSetup& setup = machine->config().printers.at(i);
+        const sim::VirtualPrinter& printer = machine->printer(i);
+        RunReport::VirtualPrinter received{setup.section,
+                                           setup.lpt == 0 ? std::string("USB") : "LPT" + std::to_string(setup.lpt),
+                                           printer.image_bytes(), printer.image_sha256()};
+        // Only a printer that took image bytes has something to vouch for.
+        if (received.image_bytes > 0) lines << describe(received) << '\n';
+        report.virtual_printers->push_back(std::move(received));
+    }
+    if (const std::string problem = simulated->recording_problem(); !problem.empty()) {
+        io.err << kProgram << problem << '\n';
+    }
+    const int left_open = machine->open_lpt_ports() + machine->open_usb_handles() + machine->open_image_files();
+    if (left_open != 0) io.err << kProgram << "virtual machine: " << left_open << " handle(s) left open\n";
+    return status;
+}
+
+}  // namespace
+
+int run_cli(const std::vector<std::string>& args, CliIo io) {
+    const ParseResult parsed = parse_arguments(args);
+    if (!parsed.options && parsed.error.empty()) {
+        io.out << parsed.text;  // --help, --version
+        return kExitOk;
+    }
+    // Arguments that were refused still get their document when --json is among them.
+    const bool json = parsed.options ? parsed.options->json
+                                     : std::find(args.begin(), args.end(), "--json") != args.end();
+    if (!json) {
+        RunReport unused;
+        return run_parsed(parsed, io, io.out, unused);
+    }
+    std::ostream* document = io.reserve_out ? io.reserve_out() : nullptr;
+    if (document == nullptr) document = &io.out;
+    RunReport report;
+    report.exit_status = run_parsed(parsed, io, io.err, report);
+    *document << to_json(report);
+    document->flush();
+    return report.exit_status;
+}
+
+}  // namespace fwup::cli

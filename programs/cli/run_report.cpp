@@ -1,0 +1,112 @@
+#include "programs/cli/run_report.h"
+
+#include <nlohmann/json.hpp>
+
+#include "core/transfer/command_set.h"
+
+namespace fwup::cli {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+json optional_version(const std::optional<std::int32_t>& version) {
+    return version ? json(*version) : json(nullptr);
+}
+
+json optional_version_text(const std::optional<std::int32_t>& version) {
+    return version ? json(version_text(*version)) : json(nullptr);
+}
+
+const char* result_name(CheckResult result) {
+    switch (result) {
+        case CheckResult::Matches: return "matches";
+        case CheckResult::OtherVersion: return "other version";
+        case CheckResult::NoAnswer: return "no answer";
+    }
+    return "no answer";
+}
+
+}  // namespace
+
+CheckResult judge_check(const std::optional<std::int32_t>& version_after, std::int32_t file_version) {
+    if (!version_after) return CheckResult::NoAnswer;
+    return *version_after == file_version ? CheckResult::Matches : CheckResult::OtherVersion;
+}
+
+int check_exit_status(CheckResult result) {
+    switch (result) {
+        case CheckResult::Matches: return 0;
+        case CheckResult::OtherVersion: return kExitCheckOtherVersion;
+        case CheckResult::NoAnswer: return kExitCheckNoAnswer;
+    }
+    return kExitCheckNoAnswer;
+}
+
+std::string describe(CheckResult result, const std::optional<std::int32_t>& version_after,
+                     std::int32_t file_version) {
+    switch (result) {
+        case CheckResult::Matches:
+            return "the printer reports " + version_text(*version_after) + ", the image's version";
+        case CheckResult::OtherVersion:
+            return "the printer reports " + version_text(*version_after) + ", not the image's " +
+                   version_text(file_version);
+        case CheckResult::NoAnswer:
+            break;
+    }
+    return "the printer did not report its version after the upgrade";
+}
+
+std::string describe(const RunReport::VirtualPrinter& printer) {
+    return "Virtual printer [" + printer.section + "] on " + printer.port + ": received " +
+           std::to_string(printer.image_bytes) + " image bytes, SHA-256 " + printer.image_sha256;
+}
+
+std::string to_json(const RunReport& report) {
+    json doc;
+    doc["command"] = report.command ? json(*report.command) : json(nullptr);
+    doc["check_after"] = report.check_after;
+    if (report.settings) {
+        const UpgradeSettings& s = *report.settings;
+        doc["settings"] = {{"model", s.model_name}, {"image_file", s.firmware_file}, {"file_version", s.file_version},
+                           {"esc", s.esc},          {"lpt", s.lpt},                 {"demo", s.demo}};
+    } else {
+        doc["settings"] = nullptr;
+    }
+    const RunFacts& f = report.facts;
+    doc["carrier"] = f.carrier ? json(*f.carrier == Carrier::Usb ? "USB" : "LPT") : json(nullptr);
+    doc["printer"] = {{"identification", f.identification ? json(*f.identification) : json(nullptr)},
+                      {"firmware_version", optional_version(f.printer_version)},
+                      {"firmware_version_text", optional_version_text(f.printer_version)}};
+    doc["statuses"] = report.statuses;
+    doc["messages"] = json::array();
+    for (const RunReport::Message& m : report.messages) {
+        doc["messages"].push_back({{"text", m.text}, {"caption", m.caption}, {"icon", m.icon}, {"answer", m.answer}});
+    }
+    doc["bytes_sent"] = f.bytes_sent;
+    doc["image_size"] = f.image_size ? json(*f.image_size) : json(nullptr);
+    if (report.check) {
+        doc["check"] = {{"firmware_version", optional_version(report.check->firmware_version)},
+                        {"firmware_version_text", optional_version_text(report.check->firmware_version)},
+                        {"result", result_name(report.check->result)}};
+    } else {
+        doc["check"] = nullptr;
+    }
+    if (report.virtual_printers) {
+        doc["virtual_printers"] = json::array();
+        for (const RunReport::VirtualPrinter& p : *report.virtual_printers) {
+            doc["virtual_printers"].push_back({{"section", p.section},
+                                               {"port", p.port},
+                                               {"image_bytes", p.image_bytes},
+                                               {"image_sha256", p.image_sha256}});
+        }
+    } else {
+        doc["virtual_printers"] = nullptr;
+    }
+    doc["status"] = report.status;
+    doc["exit_status"] = report.exit_status;
+    doc["error"] = report.error ? json(*report.error) : json(nullptr);
+    return doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace fwup::cli

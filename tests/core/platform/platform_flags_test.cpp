@@ -1,0 +1,60 @@
+#include "core/platform/platform_flags.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fwup {
+namespace {
+
+class FixedVersion : public OsVersionSource {
+public:
+    explicit FixedVersion(std::optional<OsVersion> version) : version_(version) {}
+    std::optional<OsVersion> query() override {
+        ++queries;
+        return version_;
+    }
+    int queries = 0;
+
+private:
+    std::optional<OsVersion> version_;
+};
+
+struct Case {
+    const char* system;
+    std::optional<OsVersion> version;  // none: the query fails
+    bool is_nt;
+    bool is_win98;
+    bool is_win2000;
+};
+
+TEST(PlatformFlags, FollowTheReportedVersion) {
+    const std::vector<Case> cases = {
+        {"Windows 95", OsVersion{OsVersion::kWindows9x, 4, 0}, false, false, false},
+        {"Windows 98", OsVersion{OsVersion::kWindows9x, 4, 10}, false, true, false},
+        {"Windows Me", OsVersion{OsVersion::kWindows9x, 4, 90}, false, false, false},
+        {"9x family, odd major", OsVersion{OsVersion::kWindows9x, 5, 10}, false, true, false},
+        {"NT 4.0", OsVersion{OsVersion::kWindowsNt, 4, 0}, true, false, false},
+        {"Windows 2000", OsVersion{OsVersion::kWindowsNt, 5, 0}, true, false, true},
+        {"Windows XP", OsVersion{OsVersion::kWindowsNt, 5, 1}, true, false, true},
+        {"Windows 7", OsVersion{OsVersion::kWindowsNt, 6, 1}, true, false, false},
+        {"NT family, minor 10", OsVersion{OsVersion::kWindowsNt, 4, 10}, true, false, false},
+        {"Win32s", OsVersion{0, 3, 10}, false, false, false},
+        {"unknown platform", OsVersion{3, 5, 10}, false, false, false},
+        {"failed query", std::nullopt, false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.system);
+        FixedVersion source(c.version);
+        const PlatformFlags flags = detect_platform(source);
+        EXPECT_EQ(source.queries, 1);
+        EXPECT_EQ(flags.is_nt, c.is_nt);
+        EXPECT_EQ(flags.is_win98, c.is_win98);
+        EXPECT_EQ(flags.is_win2000, c.is_win2000);
+    }
+}
+
+}  // namespace
+}  // namespace fwup
