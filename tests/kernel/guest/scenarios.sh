@@ -393,6 +393,26 @@ sc_throughput() {
     "dd_cpu_seconds=$(echo $COPY_CPU | tr ' ' ,) upgrade_cpu_seconds/wall=$(echo $UPGRADE_CPU | tr ' ' ,)"
 }
 
+# A whole upgrade of a small image spends nearly all its time in the
+# printer's waits (23.5 s): the program must sleep through them, not poll
+# the driver. Its user + system time stays under a tenth of its wall time
+# (a loop that spins on the node would use all of it).
+sc_idle() {
+  random_file image.bin 65536
+  settings image.bin
+  printer || return 1
+  times > $R/times.before
+  timed_cli upgrade
+  times > $R/times.after
+  exit_status 0 && has "$COMPLETE" && same_image image.bin || return 1
+  cpu=$(cpu_between $R/times.before $R/times.after)
+  wall=$(seconds $CLI_START $CLI_END)
+  echo "KT-BENCH idle upgrade_wall_seconds=$wall upgrade_cpu_seconds=$cpu"
+  [ "$(awk "BEGIN { print ($cpu <= $wall / 10) }")" = 1 ] && return 0
+  why "the upgrade used $cpu s of CPU time in $wall s"
+  return 1
+}
+
 # The printer unplugged during the data phase: the run ends with the data
 # error, the printer holds a true beginning of the image (no block twice).
 sc_unplug() {
