@@ -29,7 +29,7 @@ import sys
 import tempfile
 import time
 
-from cli_peak_memory import FWINFO, MACHINE, MiB, TIME, write_image
+from cli_peak_memory import FWINFO, MACHINE, MiB, TIME, report_missed, write_image
 
 LARGE = 512 * MiB
 SMALL = 16 * MiB
@@ -147,12 +147,7 @@ def main():
     with open(results_path, "w") as out:
         json.dump(results, out, indent=2)
 
-    if failed:
-        print("targets missed:")
-        for line in failed:
-            print("  " + line)
-        return 1 if check else 0
-    return 0
+    return report_missed(failed, check)
 
 
 if __name__ == "__main__":
