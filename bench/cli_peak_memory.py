@@ -79,6 +79,16 @@ def run_case(cli, folder, image_sha256, received_image):
     return {"peak_rss_bytes": peak_kib * 1024, "seconds": seconds, "problems": problems, "output": text}
 
 
+def report_missed(failed, check):
+    """Prints the targets missed; the exit status (1 only with --check)."""
+    if failed:
+        print("targets missed:")
+        for line in failed:
+            print("  " + line)
+        return 1 if check else 0
+    return 0
+
+
 def main():
     cli, results_path = os.path.abspath(sys.argv[1]), sys.argv[2]
     check = "--check" in sys.argv[3:]
@@ -118,12 +128,7 @@ def main():
         print(f"  {label}: 1 GiB peaks {growth / 1024:+.0f} KiB against 16 MiB (limit: {LIMIT // 1024} KiB)")
         if abs(growth) > LIMIT:
             failed.append(f"CLI peak memory {label} grows by {growth / 1024:.0f} KiB")
-    if failed:
-        print("targets missed:")
-        for line in failed:
-            print("  " + line)
-        return 1 if check else 0
-    return 0
+    return report_missed(failed, check)
 
 
 if __name__ == "__main__":

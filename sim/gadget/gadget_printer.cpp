@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "sim/digest/sha256.h"
 #include "sim/printer/virtual_printer.h"
 
 namespace {
@@ -70,6 +71,7 @@ struct Options {
     std::uint32_t split_pause_ms = 100;
     std::uint32_t take_delay_ms = 0;
     std::optional<std::uint64_t> unplug_after;
+    bool raw = false;  // every byte is image data: a plain copy into the node
 };
 
 void usage() {
@@ -89,6 +91,8 @@ void usage() {
         "  --split-reply N          sends a reply's first N bytes, the rest --split-pause MS later\n"
         "  --take-delay MS          pauses this long after every read of image data\n"
         "  --unplug-after BYTES     unbinds the gadget once this many image bytes arrived\n"
+        "  --raw 1                  takes every byte as image data, as a printer already in its\n"
+        "                           data phase (a plain copy such as dd): no commands, no replies\n"
         "Runs until SIGTERM or SIGINT, or until it unplugged itself.\n",
         stderr);
 }
@@ -160,6 +164,9 @@ std::optional<Options> parse(int argc, char** argv) {
         } else if (arg == "--unplug-after") {
             if (!need_number(UINT64_MAX)) return std::nullopt;
             o.unplug_after = n;
+        } else if (arg == "--raw") {
+            if (!need_number(1)) return std::nullopt;
+            o.raw = n == 1;
         } else {
             std::fprintf(stderr, "fwup-gadget-printer: unknown option %s\n", arg.c_str());
             return std::nullopt;
@@ -226,11 +233,10 @@ struct Outgoing {
 
 class GadgetPrinter {
 public:
-    GadgetPrinter(const Options& options, int node, int image) : options_(options), node_(node), printer_(options.printer) {
+    GadgetPrinter(const Options& options, int node, int image)
+        : options_(options), node_(node), image_(image), printer_(options.printer) {
         if (image >= 0) {
-            printer_.set_image_sink([this, image](const std::uint8_t* data, std::size_t length) {
-                if (!write_all(image, data, length)) image_failed_ = true;
-            });
+            printer_.set_image_sink([this](const std::uint8_t* data, std::size_t length) { sink(data, length); });
         }
     }
 
@@ -264,11 +270,15 @@ public:
         if (path.empty()) return;
         UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
         if (!fd) return;
-        char text[256];
-        const int n = std::snprintf(text, sizeof text, "commands=%zu image_bytes=%llu skipped=%llu unplugged=%d\n",
-                                    printer_.commands().size(),
-                                    static_cast<unsigned long long>(printer_.image_bytes()),
-                                    static_cast<unsigned long long>(printer_.skipped_bytes()), unplugged_ ? 1 : 0);
+        // image_seconds: from the first image bytes read to the last, the
+        // data phase as the printer sees it (0 with fewer than two reads).
+        const double seconds = image_reads_ > 1 ? std::chrono::duration<double>(last_image_ - first_image_).count() : 0.0;
+        char text[384];
+        const int n = std::snprintf(
+            text, sizeof text, "commands=%zu image_bytes=%llu skipped=%llu unplugged=%d image_seconds=%.6f sha256=%s\n",
+            printer_.commands().size(), static_cast<unsigned long long>(image_bytes()),
+            static_cast<unsigned long long>(printer_.skipped_bytes()), unplugged_ ? 1 : 0, seconds,
+            (options_.raw ? raw_digest_.hex_digest() : printer_.image_sha256()).c_str());
         if (n > 0) write_all(fd.get(), reinterpret_cast<const std::uint8_t*>(text), static_cast<std::size_t>(n));
     }
 
@@ -278,16 +288,34 @@ private:
         return false;
     }
 
+    std::uint64_t image_bytes() const { return options_.raw ? raw_bytes_ : printer_.image_bytes(); }
+
+    void sink(const std::uint8_t* data, std::size_t length) {
+        if (image_ >= 0 && !write_all(image_, data, length)) image_failed_ = true;
+    }
+
     bool take(const std::uint8_t* data, std::size_t length) {
-        const std::uint64_t before = printer_.image_bytes();
-        printer_.receive(data, length);
-        std::uint8_t reply[256];
-        const std::size_t got = printer_.read_reply(reply, sizeof reply);
-        const bool silent = options_.silent_from != 0 && printer_.commands().size() >= options_.silent_from;
-        if (got > 0 && !silent) answer(std::vector<std::uint8_t>(reply, reply + got));
+        const std::uint64_t before = image_bytes();
+        if (options_.raw) {
+            // The same work per byte as the printer in its data phase: the
+            // digest and the received-image file.
+            raw_digest_.update(data, length);
+            raw_bytes_ += length;
+            sink(data, length);
+        } else {
+            printer_.receive(data, length);
+            std::uint8_t reply[256];
+            const std::size_t got = printer_.read_reply(reply, sizeof reply);
+            const bool silent = options_.silent_from != 0 && printer_.commands().size() >= options_.silent_from;
+            if (got > 0 && !silent) answer(std::vector<std::uint8_t>(reply, reply + got));
+        }
         if (image_failed_) return fail("writing the received image");
-        const bool image = printer_.image_bytes() > before;
-        if (image && options_.unplug_after && printer_.image_bytes() >= *options_.unplug_after) {
+        const bool image = image_bytes() > before;
+        if (image) {
+            last_image_ = Clock::now();
+            if (image_reads_++ == 0) first_image_ = last_image_;
+        }
+        if (image && options_.unplug_after && image_bytes() >= *options_.unplug_after) {
             if (!unplug(options_.gadget)) return fail("unbinding the gadget");
             unplugged_ = true;
             return true;
@@ -328,7 +356,13 @@ private:
 
     const Options& options_;
     int node_;
+    int image_;
     fwup::sim::VirtualPrinter printer_;
+    fwup::sim::Sha256 raw_digest_;
+    std::uint64_t raw_bytes_ = 0;
+    std::uint64_t image_reads_ = 0;
+    Clock::time_point first_image_{};
+    Clock::time_point last_image_{};
     std::deque<Outgoing> outgoing_;
     bool unplugged_ = false;
     bool image_failed_ = false;

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/linux/fake_devices.h"
@@ -327,6 +328,36 @@ TEST_F(UsblpLayer, APrinterThatTakesNoDataEndsAWriteAfterTheTimeOut) {
     // What the node took counts as handed over, so nobody sends it twice.
     EXPECT_GT(written, 0u);
     EXPECT_LT(written, block.size());
+    layer.close(pipe);
+}
+
+// A block larger than the node takes at once: the layer writes what fits,
+// waits until the printer has taken it, and goes on, every byte once and in
+// order, while the printer reads as fast as it can.
+TEST_F(UsblpLayer, ABlockTheNodeTakesInPiecesArrivesWhole) {
+    const int end = devices.add_node("usb/lp0", "usbmisc");
+    UsblpConfig config = test_config();
+    config.write_timeout_ms = 5000;  // a busy machine must not fail the case
+    UsblpDeviceLayer layer(config);
+    const Handle pipe = layer.open("/dev/usb/lp0\\PIPE00", veltport::kGenericWrite, 3);
+    ASSERT_NE(pipe, kInvalidHandle);
+    std::vector<std::uint8_t> block(64 * 1024);
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i * 167 + i / 256);
+    std::string taken;
+    std::thread printer([&] {
+        std::array<char, 4096> chunk{};
+        pollfd entry{end, POLLIN, 0};
+        while (taken.size() < block.size() && ::poll(&entry, 1, 2000) > 0) {
+            const ssize_t n = ::read(end, chunk.data(), chunk.size());
+            if (n <= 0) break;
+            taken.append(chunk.data(), static_cast<std::size_t>(n));
+        }
+    });
+    std::uint32_t written = 0;
+    EXPECT_TRUE(layer.write(pipe, block.data(), static_cast<std::uint32_t>(block.size()), written));
+    printer.join();
+    EXPECT_EQ(written, block.size());
+    EXPECT_EQ(taken, std::string(block.begin(), block.end()));
     layer.close(pipe);
 }
 

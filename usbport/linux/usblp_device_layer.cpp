@@ -384,7 +384,25 @@ bool UsblpDeviceLayer::write(Handle handle, const void* data, std::uint32_t leng
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(config_.write_timeout_ms);
     short revents = 0;
+    // The block before was sent before its write returned, so the driver
+    // normally takes this one at once: the write comes first and a wait only
+    // when the driver says "try again" (one system call a block fewer).
+    bool told_ready = false;
     while (written < length) {
+        const ssize_t n = ::write(fd, bytes + written, length - written);
+        if (n > 0) {
+            written += static_cast<std::uint32_t>(n);
+            told_ready = false;
+            continue;
+        }
+        if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            state.failed = true;
+            return fail(n == 0 ? EIO : errno);
+        }
+        if (errno == EINTR) continue;
+        // A driver that called the node writable and then said "try again"
+        // gets a pause before the next try, so that the wait does not spin.
+        if (told_ready) pause_before_retry(deadline);
         const int ready = wait_for(fd, POLLOUT, deadline, revents);
         // A write that timed out leaves its block with the driver: closing
         // the node takes it back, rather than let it reach the printer late.
@@ -392,15 +410,7 @@ bool UsblpDeviceLayer::write(Handle handle, const void* data, std::uint32_t leng
         if (ready == 0) return fail(ETIMEDOUT);
         if (ready < 0) return fail(errno);
         if (hung_up(revents)) return fail(ENODEV);
-        const ssize_t n = ::write(fd, bytes + written, length - written);
-        if (n > 0) {
-            written += static_cast<std::uint32_t>(n);
-        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-            pause_before_retry(deadline);
-        } else {
-            state.failed = true;
-            return fail(n == 0 ? EIO : errno);
-        }
+        told_ready = true;
     }
     // usblp sends the last block after write() has returned, and drops it if
     // the node is closed first: the write is done once the driver says the

@@ -95,9 +95,10 @@ INI
 }
 
 # Runs fwupgrade-cli in the scenario's folder, as an operator would: the
-# settings and ./libveltport.so beside it. Nothing may hang: 60 s at most.
+# settings and ./libveltport.so beside it. Nothing may hang: CLI_LIMIT
+# seconds at most (60 unless a scenario says otherwise).
 cli() {
-  (cd $R && timeout 60 fwupgrade-cli --yes "$@" > $R/cli.out 2> $R/cli.err)
+  (cd $R && timeout ${CLI_LIMIT:-60} fwupgrade-cli --yes "$@" > $R/cli.out 2> $R/cli.err)
   CLI_RC=$?
 }
 
@@ -166,6 +167,26 @@ within() {
 }
 
 random_file() { head -c $2 /dev/urandom > $R/$1; }
+
+# A value from the gadget printer's report ("name=value" words).
+report_value() { tr ' ' '\n' < $R/report | sed -n "s/^$1=//p"; }
+
+# The user + system seconds of the children this shell waited for between two
+# files `times` wrote (the builtin must run in this shell, not a subshell).
+children_cpu() { awk 'NR == 2 { gsub(/[ms]/, " "); print $1 * 60 + $2 + $3 * 60 + $4 }' $1; }
+cpu_between() { awk "BEGIN { printf \"%.2f\", $(children_cpu $2) - $(children_cpu $1) }"; }
+
+# Waits up to $2 seconds until the gadget printer has written $1 bytes.
+wait_received() {
+  i=0
+  while [ $i -lt $(($2 * 20)) ]; do
+    [ "$(received_size 2>/dev/null)" = "$1" ] && return 0
+    sleep 0.05
+    i=$((i + 1))
+  done
+  why "the gadget printer received $(received_size) of $1 bytes"
+  return 1
+}
 
 # --- scenarios ------------------------------------------------------------
 
@@ -318,6 +339,78 @@ sc_early_reply() {
   printer || return 1
   expect "device-id ok=1 capacity=$((${#ID} + 1)) length=${#ID} text=$ID open=1|write result=0 written=262151 open=1|read result=0 count=10 bytes=$VERSION_REPLY open=1" \
     device-id + write-file command.bin + read 10
+}
+
+# A benchmark: the data phase of an upgrade of a large image through usblp
+# against dd bs=8192 of the same file into the same node, in turns (copy,
+# upgrade, copy, upgrade, copy, upgrade, copy), each timed by the gadget
+# printer from the first image bytes to the last. What is asserted is only
+# that every image arrives whole; the figures go to the console as a KT-BENCH
+# line: the data phases' seconds, the share (the copies' median time over the
+# upgrades'), and the user + system seconds of the copies and of the whole
+# upgrades against their wall time (the printer's 23.5 s of waits included).
+# (dd writes blocking: usblp returns from each write once its block is sent.)
+BENCH_MIB=16
+
+# One copy with dd: its data phase's seconds appended to COPIES.
+copy_with_dd() {
+  printer --raw 1 || return 1
+  times > $R/times.before
+  dd if=$R/image.bin of=/dev/usb/lp0 bs=8192 2> $R/dd.err || { why "dd: $(cat $R/dd.err)"; return 1; }
+  times > $R/times.after
+  wait_received $((BENCH_MIB * MIB)) 60 || return 1
+  printer_stop
+  same_image image.bin || return 1
+  COPIES="$COPIES $(report_value image_seconds)"
+  COPY_CPU="$COPY_CPU $(cpu_between $R/times.before $R/times.after)"
+}
+
+# One upgrade: its data phase's seconds appended to UPGRADES.
+upgrade_whole() {
+  printer || return 1
+  times > $R/times.before
+  CLI_LIMIT=300
+  timed_cli upgrade
+  CLI_LIMIT=
+  times > $R/times.after
+  printer_stop
+  exit_status 0 && has "$COMPLETE" && same_image image.bin || return 1
+  UPGRADES="$UPGRADES $(report_value image_seconds)"
+  UPGRADE_CPU="$UPGRADE_CPU $(cpu_between $R/times.before $R/times.after)/$(seconds $CLI_START $CLI_END)"
+}
+
+median() { echo "$*" | tr ' ' '\n' | sort -n | awk '{ v[NR] = $1 } END { printf "%.6f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+sc_throughput() {
+  random_file image.bin $((BENCH_MIB * MIB))
+  settings image.bin
+  COPIES= UPGRADES= COPY_CPU= UPGRADE_CPU=
+  copy_with_dd && upgrade_whole && copy_with_dd && upgrade_whole && copy_with_dd && upgrade_whole && copy_with_dd ||
+    return 1
+  echo "KT-BENCH throughput mib=$BENCH_MIB dd_seconds=$(echo $COPIES | tr ' ' ,)" \
+    "upgrade_data_seconds=$(echo $UPGRADES | tr ' ' ,)" \
+    "share=$(awk "BEGIN { printf \"%.3f\", $(median $COPIES) / $(median $UPGRADES) }")" \
+    "dd_cpu_seconds=$(echo $COPY_CPU | tr ' ' ,) upgrade_cpu_seconds/wall=$(echo $UPGRADE_CPU | tr ' ' ,)"
+}
+
+# A whole upgrade of a small image spends nearly all its time in the
+# printer's waits (23.5 s): the program must sleep through them, not poll
+# the driver. Its user + system time stays under a tenth of its wall time
+# (a loop that spins on the node would use all of it).
+sc_idle() {
+  random_file image.bin 65536
+  settings image.bin
+  printer || return 1
+  times > $R/times.before
+  timed_cli upgrade
+  times > $R/times.after
+  exit_status 0 && has "$COMPLETE" && same_image image.bin || return 1
+  cpu=$(cpu_between $R/times.before $R/times.after)
+  wall=$(seconds $CLI_START $CLI_END)
+  echo "KT-BENCH idle upgrade_wall_seconds=$wall upgrade_cpu_seconds=$cpu"
+  [ "$(awk "BEGIN { print ($cpu <= $wall / 10) }")" = 1 ] && return 0
+  why "the upgrade used $cpu s of CPU time in $wall s"
+  return 1
 }
 
 # The printer unplugged during the data phase: the run ends with the data
