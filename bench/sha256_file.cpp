@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "sim/digest/sha256.h"
-#include "transfer/command_set.h"
+#include "core/transfer/command_set.h"
 
 int main(int argc, char** argv) {
     using fwup::sim::Sha256;
