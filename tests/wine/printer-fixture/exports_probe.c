@@ -33,26 +33,26 @@ int main(void)
 
     if (!library) { printf("LoadLibraryA: %lu\n", GetLastError()); return 1; }
     /* The vendor before any other call: no environment check has run yet. */
-    result = ((vendor_fn)(void *)need(library, "GetVendorID"))(&vendor);
+    result = ((vendor_fn)(uintptr_t)need(library, "GetVendorID"))(&vendor);
     printf("GetVendorID first=%d %04X\n", result, vendor);
     memset(text, 0, sizeof(text));
-    result = ((id_fn)(void *)need(library, "GetDeviceID"))(text, &capacity);
+    result = ((id_fn)(uintptr_t)need(library, "GetDeviceID"))(text, &capacity);
     printf("GetDeviceID=%d capacity=%u text=%s\n", result, capacity, text);
-    result = ((text_fn)(void *)need(library, "GetModelName"))(model);
+    result = ((text_fn)(uintptr_t)need(library, "GetModelName"))(model);
     printf("GetModelName=%d %s\n", result, result ? model : "");
     vendor = 0;
-    result = ((vendor_fn)(void *)need(library, "GetVendorID"))(&vendor);
+    result = ((vendor_fn)(uintptr_t)need(library, "GetVendorID"))(&vendor);
     printf("GetVendorID=%d %04X\n", result, vendor);
-    result = ((name_fn)(void *)need(library, "GetControlPortName"))(text, sizeof(text));
+    result = ((name_fn)(uintptr_t)need(library, "GetControlPortName"))(text, sizeof(text));
     printf("GetControlPortName=%d %s\n", result, result ? text : "");
-    result = ((name_fn)(void *)need(library, "GetWritePortName"))(text, sizeof(text));
+    result = ((name_fn)(uintptr_t)need(library, "GetWritePortName"))(text, sizeof(text));
     printf("GetWritePortName=%d %s\n", result, result ? text : "");
-    result = ((name_fn)(void *)need(library, "GetReadPortName"))(text, sizeof(text));
+    result = ((name_fn)(uintptr_t)need(library, "GetReadPortName"))(text, sizeof(text));
     printf("GetReadPortName=%d %s\n", result, result ? text : "");
-    result = ((write_fn)(void *)need(library, "WriteToUsbPort"))(version_query, sizeof(version_query), &count, "1000");
+    result = ((write_fn)(uintptr_t)need(library, "WriteToUsbPort"))(version_query, sizeof(version_query), &count, "1000");
     printf("WriteToUsbPort=%d count=%u\n", result, count);
     count = 0xDEAD;
-    result = ((read_fn)(void *)need(library, "ReadFromUsbPort"))(reply, sizeof(reply), &count, "1000");
+    result = ((read_fn)(uintptr_t)need(library, "ReadFromUsbPort"))(reply, sizeof(reply), &count, "1000");
     printf("ReadFromUsbPort=%d count=%u\n", result, count);
     need(library, "DllMain");
     FreeLibrary(library);

@@ -6,7 +6,8 @@
  * service's DWORD value FixtureClass (0: the system's USB printing class,
  * 1: the maker's own Windows 98 class). What a unit answers is set through
  * the control device \\.\FwPrnFixture (FX_CONFIGURE): its vendor, ID text,
- * version, which requests it knows, whether it opens, whether its replies
+ * version, which requests it knows, whether it opens (until the driver is
+ * loaded again), whether its replies
  * ever come, after how many image bytes its writes fail. The unit keeps a
  * record of the opens, requests and bytes it saw (FX_GET_RECORD), with an
  * FNV-1a 64 digest of the image bytes, so a test compares them with the file.
@@ -37,9 +38,11 @@ struct device_ext
     ULONG unit;
     UNICODE_STRING symlink;
     BOOLEAN registered;
+    BOOLEAN hidden; /* its link is gone: listed, but no open finds it */
 };
 
 static struct unit units[FX_UNITS];
+static struct device_ext *unit_devices[FX_UNITS];
 static KSPIN_LOCK lock; /* guards units and held_reads */
 static LIST_ENTRY held_reads;
 static ULONG class_choice;
@@ -282,6 +285,18 @@ static void note_request(struct unit *u, ULONG code, ULONG in_length, ULONG out_
     if (refused) u->record.requests_refused++;
 }
 
+/* Wine opens a device whatever its CREATE answers, so a unit that must not
+ * open loses its link instead: the interface stays listed, as a printer held
+ * by another process does, and opening its path fails. Only a reload of the
+ * driver (a restart of the Wine server) brings the link back. */
+static void hide_unit(ULONG n)
+{
+    struct device_ext *ext = unit_devices[n];
+    if (!ext || !ext->registered || ext->hidden) return;
+    IoDeleteSymbolicLink(&ext->symlink);
+    ext->hidden = TRUE;
+}
+
 /* The private requests of the control device. */
 static NTSTATUS control_request(IRP *irp, ULONG code, ULONG in_length, ULONG out_length, UCHAR *buffer)
 {
@@ -301,6 +316,7 @@ static NTSTATUS control_request(IRP *irp, ULONG code, ULONG in_length, ULONG out
         KeReleaseSpinLock(&lock, irql);
         /* a unit that now answers releases the reads it held */
         if (!(c.flags & FX_READ_NEVER)) release_reads(NULL);
+        if (c.flags & FX_NOT_OPENABLE) hide_unit(c.unit);
         return complete(irp, STATUS_SUCCESS, 0);
     }
     if (code == FX_GET_RECORD)
@@ -410,6 +426,7 @@ static NTSTATUS WINAPI dispatch_pnp(DEVICE_OBJECT *device, IRP *irp)
         irp->IoStatus.Status = STATUS_SUCCESS;
         break;
     case IRP_MN_REMOVE_DEVICE:
+        if (unit_devices[ext->unit] == ext) unit_devices[ext->unit] = NULL;
         if (ext->registered)
         {
             IoSetDeviceInterfaceState(&ext->symlink, FALSE);
@@ -478,7 +495,11 @@ static NTSTATUS WINAPI add_device(DRIVER_OBJECT *driver, DEVICE_OBJECT *pdo)
     }
     status = IoRegisterDeviceInterface(pdo, class_choice ? &maker_class : &system_class, NULL, &ext->symlink);
     ext->registered = status == STATUS_SUCCESS;
-    if (ext->registered) ext->unit = unit_of(&ext->symlink);
+    if (ext->registered)
+    {
+        ext->unit = unit_of(&ext->symlink);
+        unit_devices[ext->unit] = ext;
+    }
     DbgPrint("fwprnfx: unit %lu, interface %#lx\n", (unsigned long)ext->unit, (unsigned long)status);
     fdo->Flags |= DO_BUFFERED_IO;
     fdo->Flags &= ~DO_DEVICE_INITIALIZING;

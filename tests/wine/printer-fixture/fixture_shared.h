@@ -20,7 +20,7 @@
 /* fx_config.flags */
 #define FX_MAKER_REQUESTS 0x01 /* answers the four requests of the maker's driver */
 #define FX_CLASS_REQUEST 0x02 /* answers GET_1284_ID */
-#define FX_NOT_OPENABLE 0x04 /* every open fails: held by another process */
+#define FX_NOT_OPENABLE 0x04 /* every open fails, as if held by another process, until the driver reloads */
 #define FX_READ_NEVER 0x08 /* reads stay pending until cancelled or closed */
 #define FX_ID_FAILS 0x10 /* both ID requests fail */
 
