@@ -1,6 +1,5 @@
 // The Windows device layer: each call is one system call, translated.
 #include <windows.h>
-#include <cfgmgr32.h>
 #include <setupapi.h>
 
 #include <cstddef>
@@ -38,6 +37,34 @@ HDEVINFO to_set(DeviceSet s) { return reinterpret_cast<HDEVINFO>(s); }
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
+
+// The configuration manager's two calls, looked up when first needed: only
+// NT 6 and later ask for a parent's IDs, and an import of them is not sure to
+// load on Windows 98. CONFIGRET, DEVINST and ULONG as the system declares them.
+using GetParentCall = DWORD(WINAPI*)(DWORD* parent, DWORD node, ULONG flags);
+using GetDeviceIdCall = DWORD(WINAPI*)(DWORD node, char* buffer, ULONG length, ULONG flags);
+constexpr DWORD kConfigSuccess = 0;         // CR_SUCCESS
+constexpr std::size_t kMaxDeviceIdLength = 200;  // MAX_DEVICE_ID_LEN
+
+struct ConfigManager {
+    GetParentCall get_parent = nullptr;
+    GetDeviceIdCall get_device_id = nullptr;
+};
+
+const ConfigManager& config_manager() {
+    static const ConfigManager calls = [] {
+        ConfigManager found;
+        // Kept loaded for the process's life, like the library itself.
+        if (HMODULE module = LoadLibraryA("cfgmgr32.dll")) {
+            found.get_parent = reinterpret_cast<GetParentCall>(
+                reinterpret_cast<void (*)()>(GetProcAddress(module, "CM_Get_Parent")));
+            found.get_device_id = reinterpret_cast<GetDeviceIdCall>(
+                reinterpret_cast<void (*)()>(GetProcAddress(module, "CM_Get_Device_IDA")));
+        }
+        return found;
+    }();
+    return calls;
+}
 
 // The texts of a REG_MULTI_SZ value, in order.
 std::vector<std::string> multi_string(const std::vector<char>& value) {
@@ -202,10 +229,12 @@ public:
             return std::nullopt;
         }
         if (!parent) return hardware_id_property(to_set(set), node);
-        DEVINST above = 0;
-        if (CM_Get_Parent(&above, node.DevInst, 0) != CR_SUCCESS) return std::nullopt;
-        char instance[MAX_DEVICE_ID_LEN + 1] = {};
-        if (CM_Get_Device_IDA(above, instance, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) return std::nullopt;
+        const ConfigManager& cm = config_manager();
+        if (cm.get_parent == nullptr || cm.get_device_id == nullptr) return std::nullopt;
+        DWORD above = 0;
+        if (cm.get_parent(&above, node.DevInst, 0) != kConfigSuccess) return std::nullopt;
+        char instance[kMaxDeviceIdLength + 1] = {};
+        if (cm.get_device_id(above, instance, kMaxDeviceIdLength, 0) != kConfigSuccess) return std::nullopt;
         // The parent's record, through a list of its own.
         HDEVINFO list = SetupDiCreateDeviceInfoList(nullptr, nullptr);
         if (list == INVALID_HANDLE_VALUE) return std::nullopt;
