@@ -237,6 +237,8 @@ case_lpt0_verify() {
 # comm time-outs but knows no device-ID request.
 case_lpt1_without_device_id() {
   begin lpt1-without-device-id
+  # NT 4 loads no USB port library: the parallel-port adapter alone.
+  set_windows_version nt40
   settings VP-1000 firmware-1.06.bin 106 0 1 0
   # A pseudo-terminal pair whose master stays open while the case runs.
   coproc PTY { exec python3 -c 'import os, pty, time; m, s = pty.openpty(); print(os.ttyname(s), flush=True); time.sleep(600)'; }
@@ -254,6 +256,7 @@ case_lpt1_without_device_id() {
   rm -f "$lpt1"
   kill "$holder" 2>/dev/null
   wait "$holder" 2>/dev/null
+  set_windows_version ""
   end
 }
 
