@@ -25,7 +25,7 @@ void exit_dialog(UsbPortApi& api, DialogControls& dialog) {
 
 BindResult bind_usb_port_library(const PlatformFlags& flags, LibraryLoader& loader, const std::string& path,
                                  UsbPortApi& api, DialogControls& dialog, std::string_view file) {
-    if (!flags.is_win98 && !flags.is_win2000) return BindResult::NotNeeded;
+    if (!flags.is_win98 && !flags.is_win2000 && !flags.is_vista_or_later) return BindResult::NotNeeded;
 
     api.library = loader.load(path);
     if (!api.loaded()) {

@@ -10,6 +10,7 @@ PlatformFlags detect_platform(const OsVersion& version) {
     } else if (version.platform_id == OsVersion::kWindowsNt) {
         flags.is_nt = true;
         flags.is_win2000 = version.major == 5;
+        flags.is_vista_or_later = version.major >= 6;
     }
     return flags;
 }

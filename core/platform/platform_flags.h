@@ -20,6 +20,9 @@ struct PlatformFlags {
     bool is_nt = false;
     bool is_win98 = false;
     bool is_win2000 = false;
+    // NT 6 and later (Vista to 11): USB printers through the system's own
+    // class driver, which the USB port library reaches too.
+    bool is_vista_or_later = false;
 };
 
 // The version query seam: the Win32 adapter asks GetVersionExA; the virtual

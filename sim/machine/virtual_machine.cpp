@@ -214,7 +214,8 @@ std::unique_ptr<VirtualMachine> VirtualMachine::create(const MachineConfig& conf
     m.lpt.set_faults(config.lpt_faults);
 
     // A USB printer appears in the class its system's driver registers: the
-    // maker's own on the 9x family, the system's USB printing class on NT.
+    // maker's own on the 9x family, the system's USB printing class on NT
+    // (NT 6 and later: through the system's own class driver).
     const veltport::Guid& usb_class = config.os.platform_id == OsVersion::kWindows9x ? veltport::CORVANE_USB_GUID
                                                                                      : veltport::MS_USBPRINT_GUID;
     std::size_t usb_members = 0;
@@ -226,6 +227,8 @@ std::unique_ptr<VirtualMachine> VirtualMachine::create(const MachineConfig& conf
             UsbDevice& device = m.usb.add_printer(
                 usb_class, usb_path(usb_class, usb_members++, setup.printer.vendor_id), printer);
             device.openable = setup.openable;
+            // NT 6 and later drive it with the system's own class driver.
+            device.class_driver = config.os.platform_id == OsVersion::kWindowsNt && config.os.major >= 6;
         }
 
         const auto refuse = [&](const char* key, const std::filesystem::path& path) {

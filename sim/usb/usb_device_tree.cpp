@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -183,6 +184,7 @@ std::optional<UsbDeviceTree::Target> UsbDeviceTree::find_target(std::string_view
             if (!member.present || !path.starts_with(member.path)) continue;
             const std::string_view rest = path.substr(member.path.size());
             if (rest.empty()) return Target{&member, Endpoint::Control};
+            if (member.class_driver) continue;  // no names below the interface
             if (rest == kWritePipeSuffix) return Target{&member, Endpoint::WritePipe};
             if (rest == kReadPipeSuffix) return Target{&member, Endpoint::ReadPipe};
         }
@@ -191,7 +193,15 @@ std::optional<UsbDeviceTree::Target> UsbDeviceTree::find_target(std::string_view
 }
 
 Handle UsbDeviceTree::open(const char* path, std::uint32_t access, std::uint32_t share) {
-    if (keep_call_log_) open_calls_.push_back(UsbOpenCall{path, access, share, false});
+    return open_handle(path, access, share, false);
+}
+
+Handle UsbDeviceTree::open_cancellable(const char* path, std::uint32_t access, std::uint32_t share) {
+    return open_handle(path, access, share, true);
+}
+
+Handle UsbDeviceTree::open_handle(const char* path, std::uint32_t access, std::uint32_t share, bool cancellable) {
+    if (keep_call_log_) open_calls_.push_back(UsbOpenCall{path, access, share, false, cancellable});
     const std::optional<Target> target = find_target(path);
     const auto refuse = [&](std::uint32_t error) {
         ++counters_.failed_opens;
@@ -210,7 +220,7 @@ Handle UsbDeviceTree::open(const char* path, std::uint32_t access, std::uint32_t
     }
     const Handle handle = next_handle_;
     next_handle_ += 4;
-    handles_.push_back(OpenHandle{*target, handle, access});
+    handles_.push_back(OpenHandle{*target, handle, access, cancellable});
     ++counters_.opens;
     ++counters_.open_handles;
     if (keep_call_log_) open_calls_.back().opened = true;
@@ -233,6 +243,23 @@ bool UsbDeviceTree::answer_request(UsbDevice& device, std::uint32_t code, const 
                                    std::uint32_t in_size, void* out, std::uint32_t out_size,
                                    std::uint32_t& returned) {
     auto* out_bytes = static_cast<std::uint8_t*>(out);
+    if (device.class_driver) {
+        if (code != veltport::GET_1284_ID) return fail(veltport::kErrorInvalidFunction);
+        if (happens(device.faults.device_id_failures)) return fail(veltport::kErrorGenFailure);
+        std::optional<std::string> text = device.device_id;
+        if (!text && device.printer) text = device.printer->identify();
+        if (!text || out_size < 2) return fail(veltport::kErrorGenFailure);
+        // The count includes its own two bytes; a NUL follows the text.
+        const std::uint16_t count = device.device_id_count.value_or(
+            static_cast<std::uint16_t>(std::min<std::size_t>(text->size() + 2, 0xFFFF)));
+        out_bytes[0] = static_cast<std::uint8_t>(count >> 8);
+        out_bytes[1] = static_cast<std::uint8_t>(count & 0xFF);
+        const std::size_t copied = std::min<std::size_t>(text->size(), out_size - 2u);
+        std::copy_n(text->begin(), copied, out_bytes + 2);
+        if (copied + 2 < out_size) out_bytes[copied + 2] = 0;
+        returned = static_cast<std::uint32_t>(std::min<std::size_t>(copied + 3, out_size));
+        return true;
+    }
     switch (code) {
         case veltport::GET_DEVICE_DESCRIPTOR: {
             if (happens(device.faults.descriptor_failures)) return fail(veltport::kErrorGenFailure);
@@ -277,15 +304,57 @@ bool UsbDeviceTree::answer_request(UsbDevice& device, std::uint32_t code, const 
     }
 }
 
+UsbDevice* UsbDeviceTree::transfer_device(Handle handle, Endpoint pipe, std::uint32_t access) {
+    OpenHandle* open_handle = find_handle(handle);
+    if (open_handle == nullptr) {
+        fail(veltport::kErrorInvalidHandle);
+        return nullptr;
+    }
+    // The class driver moves data over the interface path itself.
+    const Endpoint expected = open_handle->device->class_driver ? Endpoint::Control : pipe;
+    if (open_handle->endpoint != expected) {
+        fail(veltport::kErrorInvalidFunction);
+        return nullptr;
+    }
+    if ((open_handle->access & access) == 0) {
+        fail(veltport::kErrorAccessDenied);
+        return nullptr;
+    }
+    if (!open_handle->device->present) {
+        fail(veltport::kErrorDeviceNotConnected);
+        return nullptr;
+    }
+    return open_handle->device;
+}
+
 bool UsbDeviceTree::read(Handle handle, void* buffer, std::uint32_t length, std::uint32_t& got) {
     ++counters_.reads;
     got = 0;
-    OpenHandle* open_handle = find_handle(handle);
-    if (open_handle == nullptr) return fail(veltport::kErrorInvalidHandle);
-    if (open_handle->endpoint != Endpoint::ReadPipe) return fail(veltport::kErrorInvalidFunction);
-    if ((open_handle->access & veltport::kGenericRead) == 0) return fail(veltport::kErrorAccessDenied);
-    UsbDevice& device = *open_handle->device;
-    if (!device.present) return fail(veltport::kErrorDeviceNotConnected);
+    UsbDevice* device = transfer_device(handle, Endpoint::ReadPipe, veltport::kGenericRead);
+    if (device == nullptr) return false;
+    // Nothing could end a plain read of a printer that never answers.
+    if (happens(device->faults.silent_reads)) return fail(veltport::kErrorGenFailure);
+    return read_reply(*device, buffer, length, got);
+}
+
+bool UsbDeviceTree::read_within(Handle handle, void* buffer, std::uint32_t length, std::uint32_t& got,
+                                std::uint32_t timeout_ms) {
+    ++counters_.reads;
+    got = 0;
+    const OpenHandle* open_handle = find_handle(handle);
+    if (open_handle != nullptr && !open_handle->cancellable) return fail(87);  // ERROR_INVALID_PARAMETER
+    counters_.transfer_timeouts.push_back(timeout_ms);
+    UsbDevice* device = transfer_device(handle, Endpoint::ReadPipe, veltport::kGenericRead);
+    if (device == nullptr) return false;
+    if (happens(device->faults.silent_reads)) {
+        clock_->sleep_ms(timeout_ms);
+        ++counters_.cancelled_transfers;
+        return fail(veltport::kErrorOperationAborted);
+    }
+    return read_reply(*device, buffer, length, got);
+}
+
+bool UsbDeviceTree::read_reply(UsbDevice& device, void* buffer, std::uint32_t length, std::uint32_t& got) {
     if (happens(device.faults.read_failures)) return fail(veltport::kErrorGenFailure);
     if (happens(device.faults.empty_reads)) return true;
     if (!device.queued_reads.empty()) {
@@ -306,12 +375,23 @@ bool UsbDeviceTree::write(Handle handle, const void* data, std::uint32_t length,
                           std::uint32_t& written) {
     ++counters_.writes;
     written = 0;
-    OpenHandle* open_handle = find_handle(handle);
-    if (open_handle == nullptr) return fail(veltport::kErrorInvalidHandle);
-    if (open_handle->endpoint != Endpoint::WritePipe) return fail(veltport::kErrorInvalidFunction);
-    if ((open_handle->access & veltport::kGenericWrite) == 0) return fail(veltport::kErrorAccessDenied);
-    UsbDevice& device = *open_handle->device;
-    if (!device.present) return fail(veltport::kErrorDeviceNotConnected);
+    UsbDevice* device = transfer_device(handle, Endpoint::WritePipe, veltport::kGenericWrite);
+    return device != nullptr && write_data(*device, data, length, written);
+}
+
+bool UsbDeviceTree::write_within(Handle handle, const void* data, std::uint32_t length, std::uint32_t& written,
+                                 std::uint32_t timeout_ms) {
+    ++counters_.writes;
+    written = 0;
+    const OpenHandle* open_handle = find_handle(handle);
+    if (open_handle != nullptr && !open_handle->cancellable) return fail(87);  // ERROR_INVALID_PARAMETER
+    counters_.transfer_timeouts.push_back(timeout_ms);
+    UsbDevice* device = transfer_device(handle, Endpoint::WritePipe, veltport::kGenericWrite);
+    return device != nullptr && write_data(*device, data, length, written);
+}
+
+bool UsbDeviceTree::write_data(UsbDevice& device, const void* data, std::uint32_t length,
+                               std::uint32_t& written) {
     if (happens(device.faults.write_failures)) return fail(veltport::kErrorGenFailure);
     std::uint32_t offered = length;
     if (happens(device.faults.short_writes)) offered = std::min(length, device.faults.short_write_length);
@@ -323,6 +403,8 @@ bool UsbDeviceTree::write(Handle handle, const void* data, std::uint32_t length,
     written = taken;
     counters_.bytes_written += taken;
     if (taken < offered) return fail(veltport::kErrorGenFailure);
+    // The class driver reports a write it took in part as a success: only
+    // the count tells.
     return true;
 }
 
@@ -338,6 +420,24 @@ void UsbDeviceTree::close(Handle handle) {
     handles_.pop_back();
     ++counters_.closes;
     --counters_.open_handles;
+}
+
+std::optional<std::vector<std::string>> UsbDeviceTree::hardware_ids(DeviceSet set, const InterfaceRef& iface,
+                                                                    bool parent) {
+    ++counters_.hardware_id_queries;
+    auto it = sets_.find(set);
+    if (it == sets_.end() || iface.opaque[0] != static_cast<std::uint64_t>(set) ||
+        iface.opaque[1] >= it->second.members.size()) {
+        fail(veltport::kErrorInvalidHandle);
+        return std::nullopt;
+    }
+    const UsbDevice& device = *it->second.members[static_cast<std::size_t>(iface.opaque[1])];
+    if (parent) return device.parent_hardware_ids;
+    if (device.hardware_ids) return device.hardware_ids;
+    const std::uint16_t vendor = device.vendor_id.value_or(device.printer ? device.printer->config().vendor_id : 0);
+    char usb_id[32];
+    std::snprintf(usb_id, sizeof usb_id, "USB\\VID_%04X&PID_%04X", vendor, kProductId);
+    return std::vector<std::string>{std::string(usb_id) + "&REV_0100", usb_id};
 }
 
 void UsbDeviceTree::sleep_ms(std::uint32_t ms) {

@@ -33,6 +33,9 @@ struct UsbFaults {
     std::uint32_t short_write_length = 0;
     std::uint32_t empty_reads = 0;   // reads that succeed with 0 bytes
     std::uint32_t read_failures = 0;  // reads that fail
+    // Reads that never answer: on a cancellable handle they end when the
+    // caller's time-out runs out, cancelled; a plain read of one fails.
+    std::uint32_t silent_reads = 0;
 };
 
 // One printer interface of a device-interface class.
@@ -44,6 +47,15 @@ struct UsbDevice {
     std::optional<std::uint16_t> vendor_id;   // default: the printer's configured vendor
     std::optional<std::string> device_id;     // default: printer->identify()
     std::optional<std::uint16_t> device_id_count;  // default: the text's length
+    // Driven by the system's own class driver (NT 6 and later): the
+    // interface path carries the transfers, there are no pipe names,
+    // GET_1284_ID is the only request, and its count includes its own two
+    // bytes. The maker's requests fail as unknown.
+    bool class_driver = false;
+    // The device node's hardware IDs; default: USB IDs of the vendor, as a
+    // plugged-in printer's node has them. The node above has none by default.
+    std::optional<std::vector<std::string>> hardware_ids;
+    std::optional<std::vector<std::string>> parent_hardware_ids;
     UsbFaults faults;
     // Scripted answers: each read takes the first of these, whole or cut to the
     // read's length, before the printer is asked.
@@ -70,6 +82,9 @@ struct UsbCounters {
     std::uint64_t bytes_written = 0;
     std::uint64_t bytes_read = 0;
     std::vector<std::uint32_t> sleeps;  // each sleep's length in ms
+    std::vector<std::uint32_t> transfer_timeouts;  // each cancellable transfer's time-out in ms
+    std::uint64_t cancelled_transfers = 0;
+    std::uint64_t hardware_id_queries = 0;
 
     std::uint64_t requests_of(std::uint32_t code) const;
 };
@@ -80,6 +95,7 @@ struct UsbOpenCall {
     std::uint32_t access = 0;
     std::uint32_t share = 0;
     bool opened = false;
+    bool cancellable = false;
 };
 
 // A simulated machine's USB side below the USB port library: the system
@@ -136,6 +152,13 @@ public:
     bool write(veltport::Handle handle, const void* data, std::uint32_t length,
                std::uint32_t& written) override;
     void close(veltport::Handle handle) override;
+    std::optional<std::vector<std::string>> hardware_ids(veltport::DeviceSet set, const veltport::InterfaceRef& iface,
+                                                         bool parent) override;
+    veltport::Handle open_cancellable(const char* path, std::uint32_t access, std::uint32_t share) override;
+    bool read_within(veltport::Handle handle, void* buffer, std::uint32_t length, std::uint32_t& got,
+                     std::uint32_t timeout_ms) override;
+    bool write_within(veltport::Handle handle, const void* data, std::uint32_t length, std::uint32_t& written,
+                      std::uint32_t timeout_ms) override;
     std::uint32_t last_error() override { return last_error_; }
     void sleep_ms(std::uint32_t ms) override;
     void debug_output(const char* text) override;
@@ -151,6 +174,7 @@ private:
     struct OpenHandle : Target {
         veltport::Handle handle;
         std::uint32_t access;
+        bool cancellable;
     };
     struct InterfaceClass {
         veltport::Guid guid;
@@ -166,6 +190,11 @@ private:
     std::optional<Target> find_target(std::string_view path);
     OpenHandle* find_handle(veltport::Handle handle);
     bool fail(std::uint32_t error);
+    veltport::Handle open_handle(const char* path, std::uint32_t access, std::uint32_t share, bool cancellable);
+    // The device a read or write on the handle reaches, or null (error set).
+    UsbDevice* transfer_device(veltport::Handle handle, Endpoint pipe, std::uint32_t access);
+    bool read_reply(UsbDevice& device, void* buffer, std::uint32_t length, std::uint32_t& got);
+    bool write_data(UsbDevice& device, const void* data, std::uint32_t length, std::uint32_t& written);
     bool answer_request(UsbDevice& device, std::uint32_t code, const void* in, std::uint32_t in_size,
                         void* out, std::uint32_t out_size, std::uint32_t& returned);
 

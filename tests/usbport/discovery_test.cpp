@@ -48,7 +48,6 @@ TEST(EnvironmentCheckTest, SelectsTheInterfaceClassFromTheSystemVersion) {
         {"Windows 2000 (5.0)", kWin2000, 1, true, "VELTPORT : Windows2000\n", "system"},
         {"Windows XP (5.1)", kWinXp, 1, true, "VELTPORT : Windows2000\n", "system"},
         {"NT 4.0", kNt4, 0, false, "", ""},
-        {"NT 6.1", OsVersionInfo{2, 6, 1}, 0, false, "", ""},
         {"NT with minor 10", OsVersionInfo{2, 4, 10}, 0, false, "", ""},
         {"version query refused", std::nullopt, 0, false, "", ""},
     };
@@ -65,6 +64,120 @@ TEST(EnvironmentCheckTest, SelectsTheInterfaceClassFromTheSystemVersion) {
         EXPECT_EQ(rig.tree.counters().sets_created, row.result ? 1u : 0u)
             << "an unsupported system is not searched";
         expect_all_released(rig.tree);
+    }
+}
+
+// NT 6 and later: the system's own class driver behind the system's class.
+TEST(ClassDriverTest, IdentificationThroughTheClassDriver) {
+    struct Row {
+        const char* name;
+        std::optional<OsVersionInfo> os;
+        std::function<void(Rig&)> setup;
+        int device_id_result;
+        std::uint16_t vendor;  // GetVendorID's, 0: refused
+        std::uint64_t id_requests;  // GET_1284_ID requests made by GetDeviceID
+        const char* debug;
+    };
+    const OsVersionInfo vista{2, 6, 0};
+    const OsVersionInfo win10{2, 10, 0};
+    const auto class_printer = [](Rig& r) -> UsbDevice& {
+        UsbDevice& d = r.add_printer(MS_USBPRINT_GUID, kPrinterPath, vendor(0x0550));
+        d.class_driver = true;
+        return d;
+    };
+    const std::string found = "VELTPORT : Windows Vista or later\nVELTPORT : HardwareID OK\n";
+    const std::vector<Row> rows = {
+        {"Vista (6.0)", vista, [&](Rig& r) { class_printer(r); }, 1, 0x0550, 1, "VELTPORT : GetDeviceid OK\n"},
+        {"Windows 10 (10.0)", win10, [&](Rig& r) { class_printer(r); }, 1, 0x0550, 1, "VELTPORT : GetDeviceid OK\n"},
+        {"the vendor only on the parent node", win10,
+         [&](Rig& r) {
+             UsbDevice& d = class_printer(r);
+             d.hardware_ids = std::vector<std::string>{"USBPRINT\\FIXTUREFX-10004A2B", "GENERIC_IEEE_1284"};
+             d.parent_hardware_ids = std::vector<std::string>{"USB\\VID_0419&PID_0001&REV_0100"};
+         },
+         1, 0x0419, 1, "VELTPORT : GetDeviceid OK\n"},
+        {"a vendor that is not accepted", win10,
+         [&](Rig& r) { class_printer(r).hardware_ids = std::vector<std::string>{"USB\\VID_1234&PID_0001"}; }, 0,
+         0x1234, 0, "VELTPORT : GetDeviceid fail(USBCheckEnvironment)\n"},
+        {"no USB hardware ID anywhere", win10,
+         [&](Rig& r) { class_printer(r).hardware_ids = std::vector<std::string>{"ROOT\\FWPRN"}; }, 0, 0, 0,
+         "VELTPORT : GetDeviceid fail(USBCheckEnvironment)\n"},
+        {"the ID request fails five times", win10,
+         [&](Rig& r) { class_printer(r).faults.device_id_failures = 5; }, 0, 0x0550, 5,
+         "VELTPORT : GetDeviceid fail\n"},
+        {"the first interface is held by another process", win10,
+         [&](Rig& r) {
+             UsbDevice& held = class_printer(r);
+             held.openable = false;
+             held.path = "held";
+             class_printer(r);
+         },
+         1, 0x0550, 1, "VELTPORT : GetDeviceid OK\n"},
+        {"a driver that knows only the maker's requests", win10,
+         [&](Rig& r) { r.add_printer(MS_USBPRINT_GUID, kPrinterPath, vendor(0x0550)); }, 0, 0x0550, 5,
+         "VELTPORT : GetDeviceid fail\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig rig(row.os);
+        rig.add_printer(CORVANE_USB_GUID, "maker", vendor(0x043D));
+        row.setup(rig);
+        std::uint16_t id = 0;
+        EXPECT_EQ(rig.lib.GetVendorID(&id), row.vendor != 0 ? 1 : 0) << "no check is needed first";
+        EXPECT_EQ(id, row.vendor);
+        rig.tree.clear_records();
+        char text[256] = {};
+        std::uint32_t capacity = 255;
+        EXPECT_EQ(rig.lib.GetDeviceID(text, &capacity), row.device_id_result);
+        EXPECT_TRUE(rig.lib.class_driver());
+        EXPECT_FALSE(rig.lib.win2k());
+        if (row.device_id_result == 1) {
+            // The count includes its own two bytes; the same rules copy them too.
+            EXPECT_STREQ(text, PrinterConfig{}.device_id.c_str());
+            EXPECT_EQ(capacity, PrinterConfig{}.device_id.size() + 3);
+        }
+        const fwup::sim::UsbCounters& c = rig.tree.counters();
+        for (const std::uint32_t old : {GET_DEVICE_DESCRIPTOR, GET_DEVICE_ID, SET_WRITE_TIMEOUT, SET_READ_TIMEOUT}) {
+            EXPECT_EQ(c.requests_of(old), 0u) << "the class driver does not know " << old;
+        }
+        EXPECT_EQ(c.requests_of(GET_1284_ID), row.id_requests);
+        const std::string hardware = row.vendor == 0 ? "VELTPORT : Windows Vista or later\nVELTPORT : HardwareID fail\n"
+                                                     : found;
+        EXPECT_EQ(rig.tree.debug_text(), hardware + row.debug);
+        expect_all_released(rig.tree);
+    }
+}
+
+TEST(ClassDriverTest, HardwareIdsAndTimeOutTexts) {
+    struct IdRow {
+        const char* id;
+        std::uint16_t vendor;
+    };
+    for (const IdRow& row : std::vector<IdRow>{{"USB\\VID_043D&PID_1234&REV_0100", 0x043D},
+                                               {"usb\\vid_04a2&pid_0001", 0x04A2},
+                                               {"USB\\VID_0550", 0x0550},
+                                               {"USB\\VID_05501&PID_0001", 0},
+                                               {"USB\\VID_05G0&PID_0001", 0},
+                                               {"USBPRINT\\VID_0550", 0},
+                                               {"ROOT\\USB\\VID_0550", 0},
+                                               {"USB\\VID_05", 0},
+                                               {"", 0}}) {
+        EXPECT_EQ(vendor_in_hardware_id(row.id), row.vendor) << row.id;
+    }
+    struct TimeoutRow {
+        const char* text;
+        std::optional<std::uint32_t> ms;
+    };
+    for (const TimeoutRow& row : std::vector<TimeoutRow>{{"1000", 1000u},
+                                                         {"10000", 10000u},
+                                                         {"0", 0u},
+                                                         {"9999999", 9999999u},
+                                                         {"12345678", std::nullopt},
+                                                         {"", std::nullopt},
+                                                         {"10s", std::nullopt},
+                                                         {"-1", std::nullopt},
+                                                         {nullptr, std::nullopt}}) {
+        EXPECT_EQ(timeout_milliseconds(row.text), row.ms) << (row.text ? row.text : "(null)");
     }
 }
 

@@ -280,6 +280,78 @@ TEST(TransferTest, PartialImageBlockIsNotSentTwice) {
     expect_all_released(rig.tree);
 }
 
+// NT 6 and later: transfers on the interface path itself, the time-out text
+// honoured in milliseconds, and no request the class driver does not know.
+TEST(ClassDriverTransferTest, TransfersOnTheInterfacePath) {
+    enum class Op { Write, Read };
+    struct Row {
+        const char* name;
+        Op op;
+        const char* timeout;
+        std::function<void(UsbDevice&)> fault;
+        int result;
+        std::uint32_t count;
+        std::vector<std::uint32_t> waits;  // the time-outs the transfers were given
+        std::uint64_t elapsed_ms;
+    };
+    const std::vector<Row> rows = {
+        {"command", Op::Write, "1000", [](UsbDevice&) {}, 0, 7, {1000}, 0},
+        {"image block", Op::Write, "10000", [](UsbDevice&) {}, 0, 7, {10000}, 0},
+        {"taken in part: not sent again", Op::Write, "10000",
+         [](UsbDevice& d) { d.faults.short_writes = 1; d.faults.short_write_length = 3; }, 1, 3, {10000}, 0},
+        {"fails once with nothing sent", Op::Write, "1000", [](UsbDevice& d) { d.faults.write_failures = 1; }, 0, 7,
+         {1000, 1000}, 0},
+        {"a text that is no number", Op::Write, "10s", [](UsbDevice&) {}, 4, kUntouched, {}, 0},
+        {"an empty text", Op::Read, "", [](UsbDevice&) {}, 4, kUntouched, {}, 0},
+        {"reply", Op::Read, "1000", [](UsbDevice&) {}, 0, 10, {1000}, 0},
+        {"a reply that never comes ends after the time-out", Op::Read, "1000",
+         [](UsbDevice& d) { d.faults.silent_reads = 1; }, 1, 0, {1000}, 1000},
+        {"a whole packet: the trailing read waits too", Op::Read, "1000",
+         [](UsbDevice& d) {
+             d.queued_reads.clear();
+             d.queued_reads.push_back(Bytes(64, 0x22));
+             d.faults.silent_reads = 0;
+         },
+         0, 64, {1000, 1000}, 500},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig rig(OsVersionInfo{OsVersionInfo::kWin32Nt, 10, 0});
+        UsbDevice& device = rig.add_printer(MS_USBPRINT_GUID, kPrinterPath);
+        device.class_driver = true;
+        char id[256];
+        std::uint32_t capacity = 255;
+        ASSERT_EQ(rig.lib.GetDeviceID(id, &capacity), 1);
+        ASSERT_EQ(rig.lib.GetUsbPortName(), 1);
+        EXPECT_STREQ(rig.lib.write_port(), kPrinterPath.c_str()) << "no pipe names";
+        EXPECT_STREQ(rig.lib.read_port(), kPrinterPath.c_str());
+        if (row.op == Op::Read) device.queued_reads.push_back(Bytes(10, 0x11));
+        row.fault(device);
+        rig.tree.clear_records();
+        const std::uint64_t start = rig.clock.tick_ms();
+        std::uint32_t count = kUntouched;
+        Bytes buffer(255);
+        const int result = row.op == Op::Write ? rig.lib.WriteToUsbPort(kVersionQuery.data(), 7, &count, row.timeout)
+                                               : rig.lib.ReadFromUsbPort(buffer.data(), 255, &count, row.timeout);
+        EXPECT_EQ(result, row.result);
+        EXPECT_EQ(count, row.count);
+        EXPECT_EQ(rig.tree.counters().transfer_timeouts, row.waits);
+        EXPECT_EQ(rig.clock.tick_ms() - start, row.elapsed_ms);
+        EXPECT_EQ(rig.tree.counters().requests.size(), 0u) << "no time-out request is sent";
+        // Transfers open the path so that they can be cancelled; a rediscovery
+        // before a retry opens it as discovery always does.
+        bool cancellable = false;
+        for (const fwup::sim::UsbOpenCall& open : rig.tree.open_calls()) {
+            EXPECT_EQ(open.path, kPrinterPath);
+            EXPECT_EQ(open.access, kGenericRead | kGenericWrite);
+            EXPECT_EQ(open.share, kFileShareRead | kFileShareWrite);
+            cancellable = cancellable || open.cancellable;
+        }
+        EXPECT_EQ(cancellable, !row.waits.empty());
+        expect_all_released(rig.tree);
+    }
+}
+
 TEST(TransferTest, OddButHarmlessArguments) {
     PrinterRig rig(kWin98);
     EXPECT_EQ(rig.lib.WriteToUsbPort(nullptr, 0, nullptr, "1000"), 0) << "an empty write is accepted";

@@ -42,7 +42,9 @@ begin() {
   case_dir=$FWUP_WORK/$1
   rm -rf "$case_dir"
   mkdir -p "$case_dir"
-  cp "$FWUP_EXE_DIR/fwupgrade.exe" "$case_dir/"
+  # The program is installed with its library: Windows 98, the NT 5 family
+  # and NT 6 and later load it at start.
+  cp "$FWUP_EXE_DIR/fwupgrade.exe" "$FWUP_EXE_DIR/veltport.dll" "$case_dir/"
   echo "-- $case_name"
 }
 
@@ -235,6 +237,8 @@ case_lpt0_verify() {
 # comm time-outs but knows no device-ID request.
 case_lpt1_without_device_id() {
   begin lpt1-without-device-id
+  # NT 4 loads no USB port library: the parallel-port adapter alone.
+  set_windows_version nt40
   settings VP-1000 firmware-1.06.bin 106 0 1 0
   # A pseudo-terminal pair whose master stays open while the case runs.
   coproc PTY { exec python3 -c 'import os, pty, time; m, s = pty.openpty(); print(os.ttyname(s), flush=True); time.sleep(600)'; }
@@ -252,11 +256,13 @@ case_lpt1_without_device_id() {
   rm -f "$lpt1"
   kill "$holder" 2>/dev/null
   wait "$holder" 2>/dev/null
+  set_windows_version ""
   end
 }
 
 case_win2000_without_library() {
   begin win2000-without-library
+  rm -f "$case_dir/veltport.dll"
   set_windows_version win2k
   start
   expect_box "$BOX_CAPTION" "Can't find 'veltport.dll' file" error none
@@ -300,12 +306,24 @@ case_win2000_with_library() {
 # Windows 98 loads the library too, and misses it the same way.
 case_win98_without_library() {
   begin win98-without-library
+  rm -f "$case_dir/veltport.dll"
   set_windows_version win98
   start
   expect_box "$BOX_CAPTION" "Can't find 'veltport.dll' file" error none
   check "OK" probe click "$BOX_CAPTION" 1
   finish
   set_windows_version ""
+  end
+}
+
+# NT 6 and later (Wine's own answer) load the library too, and miss it the same way.
+case_win10_without_library() {
+  begin win10-without-library
+  rm -f "$case_dir/veltport.dll"
+  start
+  expect_box "$BOX_CAPTION" "Can't find 'veltport.dll' file" error none
+  check "OK" probe click "$BOX_CAPTION" 1
+  finish
   end
 }
 
@@ -476,6 +494,7 @@ for name in no_settings \
   win2000_incomplete_library \
   win2000_with_library \
   win98_without_library \
+  win10_without_library \
   winxp_with_library \
   virtual_usb_upgrade \
   virtual_lpt_write_failure \

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace veltport {
 
@@ -16,7 +17,8 @@ struct Guid {
     friend bool operator==(const Guid&, const Guid&) = default;
 };
 
-// The operating system's own USB printing interface class (NT 5.x systems).
+// The operating system's own USB printing interface class (NT 5.x systems, and
+// the in-box class driver of NT 6 and later: GUID_DEVINTERFACE_USBPRINT).
 inline constexpr Guid MS_USBPRINT_GUID{
     0x28D78FAD, 0x5A12, 0x11D1, {0xAE, 0x5B, 0x00, 0x00, 0xF8, 0x03, 0xA8, 0xC2}};
 // The class registered by the printer maker's own Windows 98 USB driver.
@@ -64,6 +66,7 @@ inline constexpr std::uint32_t kErrorSharingViolation = 32;
 inline constexpr std::uint32_t kErrorInvalidFunction = 1;
 inline constexpr std::uint32_t kErrorNoMoreItems = 259;
 inline constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
+inline constexpr std::uint32_t kErrorOperationAborted = 995;
 
 // Driver requests of the printer's USB driver: FILE_DEVICE_UNKNOWN,
 // METHOD_BUFFERED, FILE_ANY_ACCESS, function numbers 0, 4, 6 and 7.
@@ -71,6 +74,11 @@ inline constexpr std::uint32_t GET_DEVICE_DESCRIPTOR = 0x220000;
 inline constexpr std::uint32_t GET_DEVICE_ID = 0x220010;
 inline constexpr std::uint32_t SET_WRITE_TIMEOUT = 0x220018;
 inline constexpr std::uint32_t SET_READ_TIMEOUT = 0x22001C;
+// The one identification request of the system's own USB printer class driver
+// (NT 6 and later), IOCTL_USBPRINT_GET_1284_ID: function 13, no input; the
+// output is a two-byte big-endian count, then the IEEE 1284 ID. That driver
+// knows none of the four requests above.
+inline constexpr std::uint32_t GET_1284_ID = 0x220034;
 
 // Everything the library needs from the system, one call per system facility.
 // A layer translates; it makes no decision about printers, retries or texts.
@@ -98,6 +106,49 @@ public:
     virtual bool write(Handle handle, const void* data, std::uint32_t length,
                        std::uint32_t& written) = 0;
     virtual void close(Handle handle) = 0;
+
+    // --- What the system's own class driver path needs (NT 6 and later). A
+    // layer without such a driver keeps these defaults, which find nothing.
+
+    // The hardware IDs (a multi-string, in order) of the device node that
+    // carries the interface or, with `parent`, of the node above it; empty
+    // when the system gives none.
+    virtual std::optional<std::vector<std::string>> hardware_ids(DeviceSet set, const InterfaceRef& iface,
+                                                                 bool parent) {
+        (void)set;
+        (void)iface;
+        (void)parent;
+        return std::nullopt;
+    }
+    // An existing device opened so that a transfer can be given up after a
+    // while (overlapped on Windows), or kInvalidHandle.
+    virtual Handle open_cancellable(const char* path, std::uint32_t access, std::uint32_t share) {
+        (void)path;
+        (void)access;
+        (void)share;
+        return kInvalidHandle;
+    }
+    // A transfer on such a handle that is cancelled when it has not ended
+    // after `timeout_ms`; the count is what got through either way, and a
+    // cancelled transfer fails (kErrorOperationAborted).
+    virtual bool read_within(Handle handle, void* buffer, std::uint32_t length, std::uint32_t& got,
+                             std::uint32_t timeout_ms) {
+        (void)handle;
+        (void)buffer;
+        (void)length;
+        (void)timeout_ms;
+        got = 0;
+        return false;
+    }
+    virtual bool write_within(Handle handle, const void* data, std::uint32_t length, std::uint32_t& written,
+                              std::uint32_t timeout_ms) {
+        (void)handle;
+        (void)data;
+        (void)length;
+        (void)timeout_ms;
+        written = 0;
+        return false;
+    }
 
     virtual std::uint32_t last_error() = 0;
     virtual void sleep_ms(std::uint32_t ms) = 0;

@@ -42,7 +42,47 @@ void join(std::array<char, N>& out, const char* head, const char* tail) {
     std::memcpy(out.data() + head_len, tail, tail_len + 1);
 }
 
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool starts_with_nocase(std::string_view text, std::string_view head) {
+    if (text.size() < head.size()) return false;
+    for (std::size_t i = 0; i < head.size(); ++i) {
+        const char a = text[i] >= 'a' && text[i] <= 'z' ? static_cast<char>(text[i] - 'a' + 'A') : text[i];
+        if (a != head[i]) return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+std::optional<std::uint32_t> timeout_milliseconds(const char* timeout) {
+    if (!timeout_fits(timeout) || *timeout == '\0') return std::nullopt;
+    std::uint32_t ms = 0;
+    for (const char* c = timeout; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9') return std::nullopt;
+        ms = ms * 10 + static_cast<std::uint32_t>(*c - '0');  // seven digits at most: no overflow
+    }
+    return ms;
+}
+
+std::uint16_t vendor_in_hardware_id(std::string_view id) {
+    constexpr std::string_view kHead = "USB\\VID_";
+    if (!starts_with_nocase(id, kHead) || id.size() < kHead.size() + 4) return 0;
+    unsigned vendor = 0;
+    for (std::size_t i = kHead.size(); i < kHead.size() + 4; ++i) {
+        const int digit = hex_digit(id[i]);
+        if (digit < 0) return 0;
+        vendor = vendor * 16 + static_cast<unsigned>(digit);
+    }
+    // "USB\VID_043D" ends there or goes on with the next field.
+    if (id.size() > kHead.size() + 4 && id[kHead.size() + 4] != '&') return 0;
+    return static_cast<std::uint16_t>(vendor);
+}
 
 UsbPortLibrary::UsbPortLibrary(DeviceLayer& layer) : layer_(&layer) {}
 
@@ -66,11 +106,34 @@ void UsbPortLibrary::printf_out(const char* format, ...) {
 }
 
 const Guid& UsbPortLibrary::interface_class() const {
-    return bWin2K == 1 ? MS_USBPRINT_GUID : CORVANE_USB_GUID;
+    return bWin2K == 1 || bClassDriver == 1 ? MS_USBPRINT_GUID : CORVANE_USB_GUID;
+}
+
+void UsbPortLibrary::choose_class_driver(const OsVersionInfo& version) {
+    if (version.platform_id == OsVersionInfo::kWin32Nt && version.major >= 6) bClassDriver = 1;
 }
 
 UniqueHandle UsbPortLibrary::open_path(const char* path, std::uint32_t access) {
     return UniqueHandle(*layer_, layer_->open(path, access, kShareReadWrite));
+}
+
+UniqueHandle UsbPortLibrary::open_transfer(const char* path, std::uint32_t access) {
+    if (bClassDriver != 1) return open_path(path, access);
+    // The class driver moves both directions over the one interface path.
+    return UniqueHandle(*layer_,
+                        layer_->open_cancellable(path, kGenericRead | kGenericWrite, kShareReadWrite));
+}
+
+bool UsbPortLibrary::transfer_write(Handle handle, const void* data, std::uint32_t length,
+                                    std::uint32_t& written, std::optional<std::uint32_t> wait_ms) {
+    if (bClassDriver == 1 && wait_ms) return layer_->write_within(handle, data, length, written, *wait_ms);
+    return layer_->write(handle, data, length, written);
+}
+
+bool UsbPortLibrary::transfer_read(Handle handle, void* buffer, std::uint32_t length, std::uint32_t& got,
+                                   std::optional<std::uint32_t> wait_ms) {
+    if (bClassDriver == 1 && wait_ms) return layer_->read_within(handle, buffer, length, got, *wait_ms);
+    return layer_->read(handle, buffer, length, got);
 }
 
 // ---------------------------------------------------------------------------
@@ -84,6 +147,9 @@ std::uint32_t UsbPortLibrary::USBCheckEnvironment() {
     } else if (version->platform_id == OsVersionInfo::kWin32Nt && version->major == 5) {
         debug("VELTPORT : Windows2000\n");
         bWin2K = 1;
+    } else if (version->platform_id == OsVersionInfo::kWin32Nt && version->major >= 6) {
+        debug("VELTPORT : Windows Vista or later\n");
+        choose_class_driver(*version);
     } else {
         return 0;
     }
@@ -95,6 +161,19 @@ std::uint32_t UsbPortLibrary::USBCheckEnvironment() {
 }
 
 std::uint16_t UsbPortLibrary::USBGetVendorID() {
+    if (bClassDriver == 1) {
+        // The class driver has no descriptor request: the system's record of
+        // the device names the vendor.
+        std::uint16_t vendor = 0;
+        UniqueHandle device = open_dev(&vendor);
+        if (!device) {
+            debug("VELTPORT : USBGetVendorID fail(INVALID_HANDLE)\n");
+            return 0;
+        }
+        device.reset();
+        debug(vendor != 0 ? "VELTPORT : HardwareID OK\n" : "VELTPORT : HardwareID fail\n");
+        return vendor;
+    }
     UniqueHandle device = open_dev();
     if (!device) {
         debug("VELTPORT : USBGetVendorID fail(INVALID_HANDLE)\n");
@@ -129,8 +208,23 @@ int UsbPortLibrary::USBGetUsbDeviceDescriptor(Handle handle, UsbDeviceDescriptor
     return 1;
 }
 
-UniqueHandle UsbPortLibrary::open_dev() {
-    UniqueHandle device = OpenUsbDevice(interface_class(), completeDeviceName.data());
+std::uint16_t UsbPortLibrary::vendor_from_hardware_ids(DeviceSet set, const InterfaceRef& iface) {
+    // The interface's own node first; a printer function of a composite
+    // device may name its vendor only on the node above.
+    for (const bool parent : {false, true}) {
+        const std::optional<std::vector<std::string>> ids = layer_->hardware_ids(set, iface, parent);
+        if (!ids) continue;
+        for (const std::string& id : *ids) {
+            const std::uint16_t vendor = vendor_in_hardware_id(id);
+            if (vendor != 0) return vendor;
+        }
+    }
+    return 0;
+}
+
+UniqueHandle UsbPortLibrary::open_dev(std::uint16_t* vendor_from_ids) {
+    UniqueHandle device = OpenUsbDevice(interface_class(), completeDeviceName.data(), kMaxDevicePath,
+                                        vendor_from_ids);
     if (!device) {
         printf_out("Failed to open (%s) = %d", completeDeviceName.data(),
                    static_cast<int>(layer_->last_error()));
@@ -138,7 +232,8 @@ UniqueHandle UsbPortLibrary::open_dev() {
     return device;
 }
 
-UniqueHandle UsbPortLibrary::OpenUsbDevice(const Guid& cls, char* path, std::size_t max_path) {
+UniqueHandle UsbPortLibrary::OpenUsbDevice(const Guid& cls, char* path, std::size_t max_path,
+                                           std::uint16_t* vendor_from_ids) {
     UniqueDeviceSet set(*layer_, layer_->create_interface_set(cls));
     if (!set) return {};
     // The index cannot run past the 32-bit range; a layer that never reports
@@ -149,6 +244,7 @@ UniqueHandle UsbPortLibrary::OpenUsbDevice(const Guid& cls, char* path, std::siz
         if (outcome == EnumOutcome::NoMoreItems) break;
         if (outcome == EnumOutcome::Found) {
             UniqueHandle device = OpenOneDevice(set.get(), iface, path, max_path);
+            if (device && vendor_from_ids) *vendor_from_ids = vendor_from_hardware_ids(set.get(), iface);
             if (device) return device;
         }
         if (index == UINT32_MAX) break;
@@ -199,8 +295,9 @@ int UsbPortLibrary::GetUsbPortName() {
         bGetUsbPort = 0;
         return 0;
     }
-    join(WritePort, ControlPort.data(), "\\PIPE00");
-    join(ReadPort, ControlPort.data(), "\\PIPE01");
+    // The class driver has no pipe names: both directions use the interface path.
+    join(WritePort, ControlPort.data(), bClassDriver == 1 ? "" : "\\PIPE00");
+    join(ReadPort, ControlPort.data(), bClassDriver == 1 ? "" : "\\PIPE01");
     bGetUsbPort = 1;
     return 1;
 }
@@ -209,7 +306,8 @@ int UsbPortLibrary::GetUsbPortName() {
 // Transfers.
 
 int UsbPortLibrary::SetUsbPortTimeOut(std::int32_t direction, const char* timeout) {
-    if (bWin2K == 1) return 1;
+    // NT 5 sends no time-out; the class driver's transfers carry their own.
+    if (bWin2K == 1 || bClassDriver == 1) return 1;
     if (!GetUsbPortName()) return 0;
     // The exports refuse over-long texts before they get here; this keeps the
     // copy below inside its block whoever calls.
@@ -237,11 +335,16 @@ int UsbPortLibrary::WriteToUsbPort(const unsigned char* data, std::uint32_t leng
     // before anything is opened, so that nothing is sent and the port-name
     // cache survives. NT 5.x systems never send the text, so they take any.
     if (bWin2K != 1 && !timeout_fits(timeout)) return VELTPORT_TIMEOUT_NOT_SET;
+    // The class driver waits as long as the text says, in milliseconds; a
+    // text that is no number cannot bound the wait and is refused the same way.
+    const std::optional<std::uint32_t> wait_ms =
+        bClassDriver == 1 ? timeout_milliseconds(timeout) : std::nullopt;
+    if (bClassDriver == 1 && !wait_ms) return VELTPORT_TIMEOUT_NOT_SET;
     if (data == nullptr && length != 0) return VELTPORT_TRANSFER_FAILED;
 
     if (!GetUsbPortName()) return VELTPORT_NO_PRINTER;
     for (int attempt = 1;; ++attempt) {
-        UniqueHandle pipe = open_path(WritePort.data(), kGenericWrite);
+        UniqueHandle pipe = open_transfer(WritePort.data(), kGenericWrite);
         if (!pipe) {
             bGetUsbPort = 0;
             if (attempt == 2) return VELTPORT_PIPE_NOT_OPENED;
@@ -251,7 +354,7 @@ int UsbPortLibrary::WriteToUsbPort(const unsigned char* data, std::uint32_t leng
                 pipe.reset();
                 return VELTPORT_TIMEOUT_NOT_SET;
             }
-            const bool ok = layer_->write(pipe.get(), data, length, count);
+            const bool ok = transfer_write(pipe.get(), data, length, count, wait_ms);
             if (ok && count == length) {
                 pipe.reset();
                 return VELTPORT_OK;
@@ -272,12 +375,15 @@ int UsbPortLibrary::ReadFromUsbPort(unsigned char* buffer, std::uint32_t length,
     std::uint32_t unused_count = 0;
     std::uint32_t& count = read ? *read : unused_count;
     if (bWin2K != 1 && !timeout_fits(timeout)) return VELTPORT_TIMEOUT_NOT_SET;
+    const std::optional<std::uint32_t> wait_ms =
+        bClassDriver == 1 ? timeout_milliseconds(timeout) : std::nullopt;
+    if (bClassDriver == 1 && !wait_ms) return VELTPORT_TIMEOUT_NOT_SET;
     if (buffer == nullptr && length != 0) return VELTPORT_TRANSFER_FAILED;
 
     if (!GetUsbPortName()) return VELTPORT_NO_PRINTER;
     UniqueHandle pipe;
     for (int attempt = 1;; ++attempt) {
-        pipe = open_path(ReadPort.data(), kGenericRead);
+        pipe = open_transfer(ReadPort.data(), kGenericRead);
         if (pipe) break;
         bGetUsbPort = 0;
         if (attempt == 2) return VELTPORT_PIPE_NOT_OPENED;
@@ -287,7 +393,7 @@ int UsbPortLibrary::ReadFromUsbPort(unsigned char* buffer, std::uint32_t length,
         pipe.reset();
         return VELTPORT_TIMEOUT_NOT_SET;
     }
-    const bool ok = layer_->read(pipe.get(), buffer, length, count);
+    const bool ok = transfer_read(pipe.get(), buffer, length, count, wait_ms);
     if (!ok || count == 0) {
         pipe.reset();
         bGetUsbPort = 0;
@@ -300,7 +406,8 @@ int UsbPortLibrary::ReadFromUsbPort(unsigned char* buffer, std::uint32_t length,
         if (SetUsbPortTimeOut(static_cast<std::int32_t>(kReadDirection), USB_READ_TIMEOUT_2)) {
             std::array<std::uint8_t, kTrailingReadLength> scratch{};
             std::uint32_t extra = 0;
-            layer_->read(pipe.get(), scratch.data(), kTrailingReadLength, extra);
+            transfer_read(pipe.get(), scratch.data(), kTrailingReadLength, extra,
+                          timeout_milliseconds(USB_READ_TIMEOUT_2));
         }
     }
     pipe.reset();
@@ -323,14 +430,20 @@ int UsbPortLibrary::USBGetDeviceID(char* buffer, std::uint32_t* capacity) {
     std::vector<std::uint8_t> reply(kDeviceIdArea + 2);
     std::uint32_t returned = 0;
     bool ok = false;
+    // The class driver's request takes no input and fills the same area.
+    const bool class_driver = bClassDriver == 1;
     for (std::uint32_t attempt = 0; attempt < kDeviceIdAttempts && !ok; ++attempt) {
-        ok = layer_->io_control(device.get(), GET_DEVICE_ID, input.data(),
-                                static_cast<std::uint32_t>(input.size()), reply.data(),
-                                static_cast<std::uint32_t>(kDeviceIdArea), returned);
+        ok = class_driver
+                 ? layer_->io_control(device.get(), GET_1284_ID, nullptr, 0, reply.data(), kClassDriverIdRequest,
+                                      returned)
+                 : layer_->io_control(device.get(), GET_DEVICE_ID, input.data(),
+                                      static_cast<std::uint32_t>(input.size()), reply.data(),
+                                      static_cast<std::uint32_t>(kDeviceIdArea), returned);
         if (!ok) layer_->sleep_ms(kDeviceIdRetryPauseMs);
     }
     if (!ok) {
-        printf_out("USB32DLL: DeviceIoCtl(GET_DEVICE_ID) failed with error:%d\n",
+        printf_out(class_driver ? "USB32DLL: DeviceIoCtl(GET_1284_ID) failed with error:%d\n"
+                                : "USB32DLL: DeviceIoCtl(GET_DEVICE_ID) failed with error:%d\n",
                    static_cast<int>(layer_->last_error()));
         device.reset();
         return 0;
@@ -391,6 +504,11 @@ int UsbPortLibrary::GetModelName(char* buffer) {
 
 int UsbPortLibrary::GetVendorID(std::uint16_t* vendor_id) {
     if (vendor_id == nullptr) return 0;
+    // Without a check the maker's class is searched, as on Windows 98; on NT 6
+    // and later nothing answers there, so the class driver is chosen here too.
+    if (bWin2K != 1 && bClassDriver != 1) {
+        if (const std::optional<OsVersionInfo> version = layer_->query_os_version()) choose_class_driver(*version);
+    }
     const std::uint16_t vendor = USBGetVendorID();
     if (vendor == 0) return 0;
     *vendor_id = vendor;
@@ -409,7 +527,8 @@ int UsbPortLibrary::pipe_name(const char* pipe, char* buffer, std::uint32_t size
         return 0;
     }
     std::array<char, kPipeNameSize + 1> suffix{"\\"};
-    std::strncat(suffix.data(), pipe, kPipeNameSize - 1);
+    if (bClassDriver == 1) suffix[0] = '\0';  // the interface path is all there is
+    else std::strncat(suffix.data(), pipe, kPipeNameSize - 1);
     join(completeDeviceName, completeDeviceName.data(), suffix.data());
     const std::size_t length = std::strlen(completeDeviceName.data());
     if (length + 1 > size) {

@@ -2,6 +2,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 #include "usbport/core/device_handles.h"
 #include "usbport/core/device_layer.h"
@@ -16,11 +18,24 @@ struct UsbDeviceDescriptor {
     }
 };
 
+// A time-out text as the class driver path honours it: decimal digits, read as
+// milliseconds; empty for any other text.
+std::optional<std::uint32_t> timeout_milliseconds(const char* timeout);
+// The vendor of a USB hardware ID ("USB\VID_043D&PID_1234&REV_0100"); 0 for
+// any other ID.
+std::uint16_t vendor_in_hardware_id(std::string_view id);
+
 // The USB port library: finds the printer's device interface through the
 // device layer, caches the names of its control path and bulk pipes, moves data
 // through the pipes and answers the identification queries. One object holds
 // all of the library's state; the C exports forward to one static instance.
 // Calls must not overlap.
+//
+// On NT 6 and later the printer is driven by the system's own USB printer
+// class driver, which has no pipe names and knows none of the maker's driver
+// requests: there the library opens the interface path itself for every
+// transfer, asks GET_1284_ID for the ID, reads the vendor from the device's
+// hardware IDs and gives transfers the time-out text in milliseconds.
 class UsbPortLibrary {
 public:
     // Sizes of the library's texts, NUL included.
@@ -42,6 +57,8 @@ public:
     static constexpr std::uint32_t kTrailingReadPauseMs = 500;
     static constexpr std::uint32_t kTrailingReadLength = 10;
     static constexpr const char* USB_READ_TIMEOUT_2 = "1000";
+    // The class driver's ID request asks for no more: some printers fail larger ones.
+    static constexpr std::uint32_t kClassDriverIdRequest = 4094;
 
     explicit UsbPortLibrary(DeviceLayer& layer);
 
@@ -61,11 +78,14 @@ public:
     std::uint32_t USBCheckEnvironment();
     std::uint16_t USBGetVendorID();
     int USBGetUsbDeviceDescriptor(Handle handle, UsbDeviceDescriptor& descriptor);
-    UniqueHandle open_dev();
+    // With `vendor_from_ids`, the vendor in the hardware IDs of the device
+    // that opened is stored there too (0 when they name none).
+    UniqueHandle open_dev(std::uint16_t* vendor_from_ids = nullptr);
     // `path` holds at least kDeviceNameSize bytes. Interfaces whose path is
     // longer than `max_path` are passed over as if they were not there.
     UniqueHandle OpenUsbDevice(const Guid& interface_class, char* path,
-                               std::size_t max_path = kMaxDevicePath);
+                               std::size_t max_path = kMaxDevicePath,
+                               std::uint16_t* vendor_from_ids = nullptr);
     UniqueHandle OpenOneDevice(DeviceSet set, const InterfaceRef& iface, char* path,
                                std::size_t max_path = kMaxDevicePath);
     int GetUsbDeviceFileName(const Guid& interface_class, char* path,
@@ -81,6 +101,7 @@ public:
 
     // --- State, for tests and diagnostics. ---
     bool win2k() const { return bWin2K != 0; }
+    bool class_driver() const { return bClassDriver != 0; }
     bool port_names_cached() const { return bGetUsbPort != 0; }
     const char* complete_device_name() const { return completeDeviceName.data(); }
     const char* control_port() const { return ControlPort.data(); }
@@ -91,6 +112,15 @@ public:
 private:
     const Guid& interface_class() const;
     UniqueHandle open_path(const char* path, std::uint32_t access);
+    // A transfer's handle and the transfer itself: a pipe on the maker's and
+    // NT 5's drivers, the interface path with a time-out on the class driver.
+    UniqueHandle open_transfer(const char* path, std::uint32_t access);
+    bool transfer_write(Handle handle, const void* data, std::uint32_t length, std::uint32_t& written,
+                        std::optional<std::uint32_t> wait_ms);
+    bool transfer_read(Handle handle, void* buffer, std::uint32_t length, std::uint32_t& got,
+                       std::optional<std::uint32_t> wait_ms);
+    std::uint16_t vendor_from_hardware_ids(DeviceSet set, const InterfaceRef& iface);
+    void choose_class_driver(const OsVersionInfo& version);
     int pipe_name(const char* pipe, char* buffer, std::uint32_t size);
     void debug(const char* text);
     void print(const char* text);
@@ -102,6 +132,8 @@ private:
     DeviceLayer* layer_;
 
     std::uint32_t bWin2K = 0;
+    // Set by the environment check on NT 6 and later; never cleared.
+    std::uint32_t bClassDriver = 0;
     std::uint32_t bGetUsbPort = 0;
     std::array<char, kDeviceNameSize> completeDeviceName{};
     std::array<char, kPortNameSize> ControlPort{};

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "usbport/core/device_layer.h"
 
@@ -18,6 +19,7 @@ static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) <= sizeof(InterfaceRef::opaque));
 static_assert(kGenericRead == GENERIC_READ && kGenericWrite == GENERIC_WRITE);
 static_assert(kFileShareRead == FILE_SHARE_READ && kFileShareWrite == FILE_SHARE_WRITE);
 static_assert(kErrorNoMoreItems == ERROR_NO_MORE_ITEMS);
+static_assert(kErrorOperationAborted == ERROR_OPERATION_ABORTED);
 
 GUID to_system(const Guid& g) {
     GUID out{};
@@ -35,6 +37,95 @@ HDEVINFO to_set(DeviceSet s) { return reinterpret_cast<HDEVINFO>(s); }
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
+
+// The configuration manager's two calls, looked up when first needed: only
+// NT 6 and later ask for a parent's IDs, and an import of them is not sure to
+// load on Windows 98. CONFIGRET, DEVINST and ULONG as the system declares them.
+using GetParentCall = DWORD(WINAPI*)(DWORD* parent, DWORD node, ULONG flags);
+using GetDeviceIdCall = DWORD(WINAPI*)(DWORD node, char* buffer, ULONG length, ULONG flags);
+constexpr DWORD kConfigSuccess = 0;         // CR_SUCCESS
+constexpr std::size_t kMaxDeviceIdLength = 200;  // MAX_DEVICE_ID_LEN
+
+struct ConfigManager {
+    GetParentCall get_parent = nullptr;
+    GetDeviceIdCall get_device_id = nullptr;
+};
+
+const ConfigManager& config_manager() {
+    static const ConfigManager calls = [] {
+        ConfigManager found;
+        // Kept loaded for the process's life, like the library itself.
+        if (HMODULE module = LoadLibraryA("cfgmgr32.dll")) {
+            found.get_parent = reinterpret_cast<GetParentCall>(
+                reinterpret_cast<void (*)()>(GetProcAddress(module, "CM_Get_Parent")));
+            found.get_device_id = reinterpret_cast<GetDeviceIdCall>(
+                reinterpret_cast<void (*)()>(GetProcAddress(module, "CM_Get_Device_IDA")));
+        }
+        return found;
+    }();
+    return calls;
+}
+
+// The texts of a REG_MULTI_SZ value, in order.
+std::vector<std::string> multi_string(const std::vector<char>& value) {
+    std::vector<std::string> texts;
+    std::size_t at = 0;
+    while (at < value.size() && value[at] != '\0') {
+        const std::size_t length = strnlen(value.data() + at, value.size() - at);
+        texts.emplace_back(value.data() + at, length);
+        at += length + 1;
+    }
+    return texts;
+}
+
+// SPDRP_HARDWAREID of one device node of `set`.
+std::optional<std::vector<std::string>> hardware_id_property(HDEVINFO set, SP_DEVINFO_DATA& node) {
+    DWORD type = 0;
+    DWORD required = 0;
+    SetupDiGetDeviceRegistryPropertyA(set, &node, SPDRP_HARDWAREID, &type, nullptr, 0, &required);
+    if (required == 0 || required > 65536) return std::nullopt;
+    // Two zero bytes beyond what the system writes end the last text for sure.
+    std::vector<char> value(required + 2, '\0');
+    if (!SetupDiGetDeviceRegistryPropertyA(set, &node, SPDRP_HARDWAREID, &type,
+                                           reinterpret_cast<BYTE*>(value.data()), required, nullptr) ||
+        type != REG_MULTI_SZ) {
+        return std::nullopt;
+    }
+    return multi_string(value);
+}
+
+// An overlapped transfer given up after `timeout_ms`: cancelled, then waited
+// for, so that neither the buffer nor the event is released under the driver.
+bool transfer_within(HANDLE handle, bool write, void* buffer, std::uint32_t length, std::uint32_t& count,
+                     std::uint32_t timeout_ms) {
+    count = 0;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (overlapped.hEvent == nullptr) return false;
+    DWORD at_once = 0;  // Windows 98 wants the count's address even here
+    const BOOL started = write ? WriteFile(handle, buffer, length, &at_once, &overlapped)
+                               : ReadFile(handle, buffer, length, &at_once, &overlapped);
+    DWORD error = started ? ERROR_SUCCESS : GetLastError();
+    bool timed_out = false;
+    if (!started && error == ERROR_IO_PENDING) {
+        if (WaitForSingleObject(overlapped.hEvent, timeout_ms) != WAIT_OBJECT_0) {
+            // CancelIo, not CancelIoEx: the library must load on Windows 98 and 2000.
+            CancelIo(handle);
+            timed_out = true;
+        }
+    }
+    DWORD done = 0;
+    BOOL ok = FALSE;
+    if (started || error == ERROR_IO_PENDING) {
+        ok = GetOverlappedResult(handle, &overlapped, &done, TRUE);
+        error = ok ? ERROR_SUCCESS : GetLastError();
+    }
+    CloseHandle(overlapped.hEvent);
+    count = done;
+    if (timed_out && ok) return true;  // it ended just as it was cancelled
+    SetLastError(error);
+    return ok != FALSE;
+}
 
 class Win32DeviceLayer final : public DeviceLayer {
 public:
@@ -116,6 +207,62 @@ public:
         const BOOL ok = WriteFile(to_system(handle), data, length, &count, nullptr);
         written = count;
         return ok != FALSE;
+    }
+
+    std::optional<std::vector<std::string>> hardware_ids(DeviceSet set, const InterfaceRef& iface,
+                                                         bool parent) override {
+        SP_DEVICE_INTERFACE_DATA data{};
+        std::memcpy(&data, iface.opaque.data(), sizeof(data));
+        DWORD required = 0;
+        SetupDiGetDeviceInterfaceDetailA(to_set(set), &data, nullptr, 0, &required, nullptr);
+        const std::size_t size = required > sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)
+                                     ? required
+                                     : sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        std::unique_ptr<void, FreeDeleter> memory(std::malloc(size));
+        if (!memory) return std::nullopt;
+        auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(memory.get());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        SP_DEVINFO_DATA node{};
+        node.cbSize = sizeof(node);
+        if (!SetupDiGetDeviceInterfaceDetailA(to_set(set), &data, detail, static_cast<DWORD>(size), nullptr,
+                                              &node)) {
+            return std::nullopt;
+        }
+        if (!parent) return hardware_id_property(to_set(set), node);
+        const ConfigManager& cm = config_manager();
+        if (cm.get_parent == nullptr || cm.get_device_id == nullptr) return std::nullopt;
+        DWORD above = 0;
+        if (cm.get_parent(&above, node.DevInst, 0) != kConfigSuccess) return std::nullopt;
+        char instance[kMaxDeviceIdLength + 1] = {};
+        if (cm.get_device_id(above, instance, kMaxDeviceIdLength, 0) != kConfigSuccess) return std::nullopt;
+        // The parent's record, through a list of its own.
+        HDEVINFO list = SetupDiCreateDeviceInfoList(nullptr, nullptr);
+        if (list == INVALID_HANDLE_VALUE) return std::nullopt;
+        SP_DEVINFO_DATA above_node{};
+        above_node.cbSize = sizeof(above_node);
+        std::optional<std::vector<std::string>> ids;
+        if (SetupDiOpenDeviceInfoA(list, instance, nullptr, 0, &above_node)) {
+            ids = hardware_id_property(list, above_node);
+        }
+        SetupDiDestroyDeviceInfoList(list);
+        // A USB device's instance ID starts like its first hardware ID.
+        if (!ids) ids = std::vector<std::string>{instance};
+        return ids;
+    }
+
+    Handle open_cancellable(const char* path, std::uint32_t access, std::uint32_t share) override {
+        HANDLE h = CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        return h == INVALID_HANDLE_VALUE ? kInvalidHandle : from_system(h);
+    }
+
+    bool read_within(Handle handle, void* buffer, std::uint32_t length, std::uint32_t& got,
+                     std::uint32_t timeout_ms) override {
+        return transfer_within(to_system(handle), false, buffer, length, got, timeout_ms);
+    }
+
+    bool write_within(Handle handle, const void* data, std::uint32_t length, std::uint32_t& written,
+                      std::uint32_t timeout_ms) override {
+        return transfer_within(to_system(handle), true, const_cast<void*>(data), length, written, timeout_ms);
     }
 
     void close(Handle handle) override { CloseHandle(to_system(handle)); }

@@ -18,7 +18,7 @@ using test::ScriptedUsbPort;
 
 const std::vector<std::string> kExportsInOrder{"GetDeviceID", "WriteToUsbPort", "ReadFromUsbPort"};
 
-TEST(UsbPortBinding, OnlyWindows98And2000LoadTheLibrary) {
+TEST(UsbPortBinding, Windows98TheNt5FamilyAndNt6OnLoadTheLibrary) {
     struct Row {
         const char* system;
         PlatformFlags flags;
@@ -29,6 +29,7 @@ TEST(UsbPortBinding, OnlyWindows98And2000LoadTheLibrary) {
         {"Windows NT 4", {true, false, false}, false},
         {"Windows 98", {false, true, false}, true},
         {"Windows 2000", {true, false, true}, true},
+        {"Windows Vista and later", {true, false, false, true}, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.system);
