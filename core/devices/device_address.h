@@ -3,7 +3,13 @@
 #include <string>
 #include <string_view>
 
+#include "veltport.h"
+
 namespace fwup {
+
+// The variable through which a chosen USB printer reaches the Linux library,
+// and an operator names one to the dialog program.
+inline constexpr char kDeviceVariable[] = VELTPORT_DEVICE_VARIABLE;
 
 // A printer as the operator names it. Each form says how the printer is
 // reached, so that another kind of printer gets a form of its own beside these

@@ -12,7 +12,6 @@
 
 #include "programs/qt/qt_dialog_window.h"
 #include "programs/startup/machine.h"
-#include "veltport.h"
 
 int main(int argc, char** argv) {
     // Answered before Qt starts, so it works without a display.
@@ -34,7 +33,7 @@ int main(int argc, char** argv) {
     // printers it talks to the first that opens and its title says which;
     // VELTPORT_DEVICE names another.
     const fwup::DeviceChoice choice =
-        machine->choose_printer(std::nullopt, fwup::DeviceIntent::Verify, VELTPORT_DEVICE_VARIABLE);
+        machine->choose_printer(std::nullopt, fwup::DeviceIntent::Verify, fwup::kDeviceVariable);
     if (choice.refused()) {
         QMessageBox::critical(nullptr, QStringLiteral("fwupgrade"), QString::fromLocal8Bit(choice.message.c_str()));
         return 2;

@@ -9,7 +9,6 @@
 #include "programs/startup/history_file.h"
 #include "sim/digest/sha256.h"
 #include "sim/machine/virtual_machine.h"
-#include "veltport.h"
 
 #if defined(_WIN32)
 #include "adapters/win32/win32_system.h"
@@ -47,7 +46,7 @@ protected:
     std::vector<AttachedPrinter> named_printers() override { return list_usblp_printers(); }
     void reach_only(const AttachedPrinter& printer) override {
         // The library reads the variable when it looks for the printer.
-        ::setenv(VELTPORT_DEVICE_VARIABLE, printer.device.c_str(), 1);
+        ::setenv(kDeviceVariable, printer.device.c_str(), 1);
     }
     std::string lpt_device(int number) override { return "/dev/lp" + std::to_string(number - 1); }
     DeviceAddress as_listed(const DeviceAddress& address, const std::vector<AttachedPrinter>& printers) override {
@@ -229,10 +228,14 @@ DeviceChoice Machine::choose_printer(const std::optional<std::string>& wanted, D
     only_chosen_ = false;
     std::optional<std::string> named = wanted;
 #if defined(__linux__)
-    // The library honours the variable by itself; the choice must see it too.
+    // The library honours the variable by itself; the choice must see it too,
+    // and a refusal must name where the address came from.
     if (!named && virtual_machine() == nullptr) {
-        const char* variable = std::getenv(VELTPORT_DEVICE_VARIABLE);
-        if (variable != nullptr && *variable != '\0') named = variable;
+        const char* variable = std::getenv(kDeviceVariable);
+        if (variable != nullptr && *variable != '\0') {
+            named = variable;
+            how_to_choose = kDeviceVariable;
+        }
     }
 #endif
     std::optional<DeviceAddress> address;
