@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "system/files/unique_descriptor.h"
+
 namespace fwup {
 
 namespace {
@@ -19,20 +21,6 @@ namespace {
 unsigned long get_device_id(std::uint32_t length) { return _IOC(_IOC_READ, 'P', 1, length); }
 unsigned long get_vid_pid(std::uint32_t length) { return _IOC(_IOC_READ, 'P', 6, length); }
 constexpr std::uint32_t kDeviceIdRequest = 1024;  // the driver keeps at most 1023 bytes
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 std::string problem_of(int error_number) {
     switch (error_number) {
@@ -48,7 +36,7 @@ AttachedPrinter read_node(const std::string& path) {
     printer.port = "USB";
     printer.device = path;
     printer.address = DeviceAddress{DeviceAddress::Kind::UsbPath, path};
-    const Descriptor node(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const UniqueDescriptor node(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (node.get() < 0) {
         printer.problem = problem_of(errno);
         return printer;

@@ -1,7 +1,6 @@
 #include "core/devices/device_choice.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace fwup {
 
@@ -13,10 +12,13 @@ std::string trimmed(std::string_view text) {
     return std::string(text);
 }
 
+// ASCII letters only, as section names and ID keys are: the C runtime's
+// toupper is not in every Windows runtime's list of what the programs import.
+char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
 bool same_letters(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-           });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return upper(x) == upper(y); });
 }
 
 // Section names are matched as the profile reader reads them, in any letter case.

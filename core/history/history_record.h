@@ -51,6 +51,11 @@ struct HistoryReading {
 };
 HistoryReading read_history(std::string_view text);
 
+// The document of `history --json`: the file, the records oldest first, the
+// lines passed over, the exit status and why the history could not be read.
+std::string history_document(const std::optional<std::string>& file, const HistoryReading& reading, int exit_status,
+                             const std::optional<std::string>& error);
+
 // One line for a person: time, program, printer, image, how it ended.
 std::string describe(const HistoryRecord& record);
 

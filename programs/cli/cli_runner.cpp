@@ -227,25 +227,31 @@ int run_list(const CliOptions& options, CliIo& io, std::ostream* document) {
 
 int run_history(CliIo& io, std::ostream* document) {
     const std::string file = startup::history_path();
-    std::string text;
-    std::string problem;
-    if (!startup::Machine::keeps_history() || !startup::read_history_file(file, text, problem)) {
-        if (problem.empty()) problem = "no history is kept on this system";
+    const auto refused = [&](const std::string& problem) {
         io.err << kProgram << problem << '\n';
         if (document != nullptr) {
-            *document << history_json(file.empty() ? std::nullopt : std::optional<std::string>(file), {}, kExitFailed,
-                                      problem);
+            *document << history_document(file.empty() ? std::nullopt : std::optional<std::string>(file), {},
+                                          kExitFailed, problem);
         }
         return kExitFailed;
-    }
+    };
+#if defined(_WIN32)
+    // Nothing is recorded here, and reading would bring in runtime calls the
+    // Windows programs do not import.
+    return refused("no history is kept on Windows");
+#else
+    std::string text;
+    std::string problem;
+    if (!startup::read_history_file(file, text, problem)) return refused(problem);
     const HistoryReading reading = read_history(text);
     for (const std::string& skipped : reading.problems) io.err << kProgram << file << ": " << skipped << '\n';
     if (document != nullptr) {
-        *document << history_json(file, reading, kExitOk, std::nullopt);
+        *document << history_document(file, reading, kExitOk, std::nullopt);
     } else {
         for (const HistoryRecord& record : reading.records) io.out << describe(record) << '\n';
     }
     return kExitOk;
+#endif
 }
 
 }  // namespace

@@ -77,21 +77,6 @@ std::string list_json(const std::vector<AttachedPrinter>& printers, const std::o
     return dump(doc);
 }
 
-std::string history_json(const std::optional<std::string>& file, const HistoryReading& reading, int exit_status,
-                         const std::optional<std::string>& error) {
-    json doc;
-    doc["command"] = "history";
-    doc["file"] = or_null(file);
-    doc["records"] = json::array();
-    for (const HistoryRecord& record : reading.records) {
-        const std::string line = history_line(record);
-        doc["records"].push_back(json::parse(line, nullptr, false));
-    }
-    doc["problems"] = reading.problems;
-    doc["exit_status"] = exit_status;
-    doc["error"] = or_null(error);
-    return dump(doc);
-}
 
 CheckResult judge_check(const std::optional<std::int32_t>& version_after, std::int32_t file_version) {
     if (!version_after) return CheckResult::NoAnswer;

@@ -6,7 +6,6 @@
 
 #include "core/config/upgrade_settings.h"
 #include "core/devices/attached_printer.h"
-#include "core/history/history_record.h"
 #include "core/transfer/procedures.h"
 
 namespace fwup::cli {
@@ -76,12 +75,11 @@ const char* result_name(CheckResult result);
 // One printer of `list`, e.g. "USB /dev/usb/lp0: VP-1000, vendor 0x043D, ID MFG:...;"
 std::string describe_listed(const AttachedPrinter& printer);
 
-// The documents of `list --json` and `history --json`, indented, ending with
-// a newline. `error` is why the command could not run (exit status 2).
+// The document of `list --json`, indented, ending with a newline. `error` is
+// why the command could not run (exit status 2).
 std::string list_json(const std::vector<AttachedPrinter>& printers, const std::optional<std::string>& virtual_machine,
                       int exit_status, const std::optional<std::string>& error);
-std::string history_json(const std::optional<std::string>& file, const HistoryReading& reading, int exit_status,
-                         const std::optional<std::string>& error);
+
 
 // One JSON document, indented, ending with a newline. Texts that are not
 // UTF-8 (a printer's identification, a file name in a code page) have their

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+
+#include "system/files/unique_descriptor.h"
 #endif
 
 #include <array>
@@ -29,20 +31,6 @@ std::string utc_now() { return {}; }
 #else
 
 namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Creates every missing folder of `folder`, private to the user as state
 // folders are. False with errno set when one cannot be made.
@@ -75,7 +63,7 @@ std::string append_history_line(const std::string& path, const std::string& line
     if (path.empty()) return "no folder for the history (HOME is not set)";
     const std::string folder = path.substr(0, path.rfind('/'));
     if (!folder.empty() && !make_folders(folder)) return folder + ": " + std::strerror(errno);
-    const Descriptor file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600));
+    const UniqueDescriptor file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600));
     if (file.get() < 0) return path + ": " + std::strerror(errno);
     // One write per line: appends of several programs land whole, one after another.
     const ssize_t written = ::write(file.get(), line.data(), line.size());
@@ -90,7 +78,7 @@ bool read_history_file(const std::string& path, std::string& text, std::string& 
         problem = "no folder for the history (HOME is not set)";
         return false;
     }
-    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    const UniqueDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
     if (file.get() < 0) {
         if (errno == ENOENT) return true;
         problem = path + ": " + std::strerror(errno);
