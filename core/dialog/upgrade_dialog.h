@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "core/binding/usb_port_api.h"
@@ -28,8 +29,9 @@ inline constexpr char kVirtualMachineTitlePrefix[] = "[Virtual printer] ";
 
 // "F/W Upgrade Utility for Windows 95/98 (V1.06)", or the demo title in
 // Download Demo mode; on a virtual machine it starts with "[Virtual printer] ",
-// so that nobody takes a run there for a real printer's upgrade.
-std::string dialog_title(bool demo, bool virtual_machine = false);
+// so that nobody takes a run there for a real printer's upgrade. A printer
+// named by the start-up follows: " - /dev/usb/lp0 (VP-1000)".
+std::string dialog_title(bool demo, bool virtual_machine = false, const std::string& printer = {});
 
 // The machine as the dialog's procedures reach it.
 struct DialogServices {
@@ -43,6 +45,13 @@ struct DialogServices {
     // The virtual machine's file name when the machine is a virtual one; empty
     // on a real system.
     std::string virtual_machine = {};
+    // The printer the dialog talks to, for the title, where the start-up knows
+    // it; empty: the title names none.
+    std::string printer = {};
+    // Called after every download that sent its command, on the thread the
+    // download ran on, with what it found and the status it ended with: the
+    // program keeps its history from it. Empty: nothing is called.
+    std::function<void(const RunFacts&, const std::string& status)> after_download = {};
 };
 
 // The main dialog's logic, independent of any window system. A front end
@@ -83,8 +92,9 @@ public:
     const RunFacts& facts() const { return state_.facts; }
 
 private:
+    // False when a procedure was running already and this one did not start.
     template <class Procedure>
-    void run(DialogControls& controls, Procedure procedure);
+    bool run(DialogControls& controls, Procedure procedure);
     void show_texts(DialogControls& controls) const;
 
     const UpgradeSettings settings_;

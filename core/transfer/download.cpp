@@ -71,6 +71,7 @@ public:
         show_transfer_started();
         const CommandBytes command = download_command();
         std::uint32_t written = 0;
+        ctx_.state.facts.download_command_sent = true;
         if (ctx_.usb.write_to_usb_port(command.bytes.data(), command.length, &written,
                                        exchange::kCommandTimeout) != VELTPORT_OK) {
             return usb_failure(text::kWritingDownloadCommandError);
@@ -102,6 +103,7 @@ public:
         if (!exchange::configure_timeouts(*port_)) return lpt_early_failure(text::kFailedToSetCommState);
         const CommandBytes command = download_command();
         std::uint32_t written = 0;
+        ctx_.state.facts.download_command_sent = true;
         if (!port_->write(command.bytes.data(), command.length, written)) {
             return lpt_early_failure(text::kWritingDownloadCommandError);
         }
@@ -278,6 +280,7 @@ void download(TransferContext& ctx) {
     if (over_usb) ctx.state.facts.identification = std::string(identification_text(ctx.state.device_id));
     ctx.state.facts.image_size.reset();
     ctx.state.facts.bytes_sent = 0;
+    ctx.state.facts.download_command_sent = false;
     DownloadRun run(ctx);
     if (!run.open_image()) return;
     if (over_usb) {

@@ -26,6 +26,7 @@ struct RunFacts {
     std::optional<std::int32_t> printer_version;  // the version the last verify read
     std::optional<std::uint64_t> image_size;      // the image's size, once a download took it
     std::uint64_t bytes_sent = 0;                 // image bytes the last download got to the printer
+    bool download_command_sent = false;           // the last download tried to send its command
 };
 
 // The buffers and lengths that every exchange with the printer shares. The

@@ -18,7 +18,7 @@ namespace {
 
 constexpr char kProgramName[] = "fwupgrade-cli";
 
-enum class Id { Help, Version, Config, VirtualPrinter, Yes, Json, CheckAfter };
+enum class Id { Help, Version, Config, VirtualPrinter, Device, Yes, Json, CheckAfter, NoHistory };
 
 struct Declared {
     Id id;
@@ -36,28 +36,42 @@ constexpr std::array kOptions{
              "settings to read instead of FWINFO.INI in the current directory"},
     Declared{Id::VirtualPrinter, "--virtual-printer", nullptr, "FILE", true,
              "run against the virtual machine that FILE describes"},
+    Declared{Id::Device, "--device", nullptr, "PATH", true,
+             "the USB printer to use (verify, upgrade): its device path, e.g. /dev/usb/lp1, or on a virtual "
+             "machine its section, e.g. Printer2"},
     Declared{Id::Yes, "--yes", "-y", nullptr, true, "answer the upgrade confirmation with Yes"},
     Declared{Id::Json, "--json", nullptr, nullptr, true,
              "print one JSON document on stdout at the end; the lines and the progress go to stderr"},
     Declared{Id::CheckAfter, "--check-after", nullptr, nullptr, true,
              "after a firmware upgrade, verify again that the printer reports the image's version"},
+    Declared{Id::NoHistory, "--no-history", nullptr, nullptr, true,
+             "do not add this run to the history of what was flashed"},
 };
 
-constexpr char kCommands[] = "verify|upgrade";
+constexpr char kCommands[] = "verify|upgrade|list|history";
 
 constexpr char kCommandHelp[] =
     "  verify                     press \"Verify Information\" once\n"
-    "  upgrade                    verify, then press \"Upgrade Now\" when the printer needs the image\n";
+    "  upgrade                    verify, then press \"Upgrade Now\" when the printer needs the image;\n"
+    "                             with several USB printers attached, only with --device\n"
+    "  list                       every printer the program can reach; nothing is sent to any\n"
+    "  history                    the record of every run that sent an image, newest last\n";
 
 constexpr char kExitStatuses[] =
     "Exit status:\n"
     "  0  verify: the printer is ready for the image, or needs none;\n"
     "     upgrade: the image was written, or the printer needs none\n"
-    "  1  any other ending, the confirmation answered No included\n"
-    "  2  a usage error, a settings file that cannot be read, or a refused\n"
-    "     virtual machine file\n"
+    "  1  any other ending, the confirmation answered No included;\n"
+    "     list: no printer found; history: the history cannot be read\n"
+    "  2  a usage error, a settings file that cannot be read, a refused\n"
+    "     virtual machine file, a --device that names no printer, or an\n"
+    "     upgrade with several USB printers attached and no --device\n"
     "  3  --check-after: the printer reports another version than the image's\n"
     "  4  --check-after: the printer reports no version after the upgrade\n";
+
+std::string needs(const Declared& option) {
+    return std::string(option.value) == "FILE" ? " needs a file name" : " needs a device path";
+}
 
 const Declared* find_option(const std::string& word) {
     for (const Declared& option : kOptions) {
@@ -112,6 +126,10 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
                 command = Command::Verify;
             } else if (arg == "upgrade") {
                 command = Command::Upgrade;
+            } else if (arg == "list") {
+                command = Command::List;
+            } else if (arg == "history") {
+                command = Command::History;
             } else {
                 return fail("unknown command " + arg);
             }
@@ -129,10 +147,10 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
             if (value) return fail(std::string(option->name) + " takes no value");
         } else {
             if (!value) {
-                if (i + 1 >= args.size()) return fail(std::string(option->name) + " needs a file name");
+                if (i + 1 >= args.size()) return fail(std::string(option->name) + needs(*option));
                 value = args[++i];
             }
-            if (value->empty()) return fail(std::string(option->name) + " needs a file name");
+            if (value->empty()) return fail(std::string(option->name) + needs(*option));
         }
         switch (option->id) {
         case Id::Help:
@@ -150,6 +168,13 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
             if (options.virtual_printer) return fail("--virtual-printer given twice");
             options.virtual_printer = *value;
             break;
+        case Id::Device:
+            if (options.device) return fail("--device given twice");
+            options.device = *value;
+            break;
+        case Id::NoHistory:
+            options.history = false;
+            break;
         case Id::Yes:
             options.yes = true;
             break;
@@ -166,7 +191,10 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
         result.text = build::version_text(kProgramName);
         return result;
     }
-    if (!command) return fail("no command: say verify or upgrade");
+    if (!command) return fail("no command: say verify, upgrade, list or history");
+    if (options.device && (*command == Command::List || *command == Command::History)) {
+        return fail("--device goes with verify or upgrade");
+    }
     options.command = *command;
     result.options = options;
     return result;

@@ -7,7 +7,7 @@
 
 namespace fwup::cli {
 
-enum class Command { Verify, Upgrade };
+enum class Command { Verify, Upgrade, List, History };
 
 struct CliOptions {
     std::string config = kSettingsFile;  // as given; relative paths are taken as they stand
@@ -15,6 +15,8 @@ struct CliOptions {
     bool yes = false;
     bool json = false;         // one JSON document on stdout instead of the lines
     bool check_after = false;  // verify again after a firmware upgrade
+    std::optional<std::string> device;  // the printer to use, as given (verify, upgrade)
+    bool history = true;                // record a download in the history
     Command command = Command::Verify;
 };
 

@@ -9,11 +9,13 @@
 #include <string_view>
 
 #include "core/config/profile_reader.h"
+#include "core/history/history_record.h"
 #include "core/dialog/upgrade_app.h"
 #include "core/dialog/upgrade_dialog.h"
 #include "programs/cli/cli_options.h"
 #include "programs/cli/console_dialog.h"
 #include "programs/cli/run_report.h"
+#include "programs/startup/history_file.h"
 #include "programs/startup/machine.h"
 #include "sim/machine/virtual_machine.h"
 #include "core/transfer/status_texts.h"
@@ -67,6 +69,7 @@ int run_dialog(const CliOptions& options, CliIo& io, std::ostream& lines, startu
         }
         report.facts = dialog.facts();
     });
+    report.download_status = console.status();
     int status = exit_status(options.command, console.status());
 
     const bool flashed = options.command == Command::Upgrade && console.status() == text::kWritingComplete &&
@@ -92,7 +95,41 @@ int run_dialog(const CliOptions& options, CliIo& io, std::ostream& lines, startu
     return status;
 }
 
-const char* command_name(Command command) { return command == Command::Verify ? "verify" : "upgrade"; }
+const char* command_name(Command command) {
+    switch (command) {
+        case Command::Verify: return "verify";
+        case Command::Upgrade: return "upgrade";
+        case Command::List: return "list";
+        case Command::History: return "history";
+    }
+    return "verify";
+}
+
+constexpr std::string_view kHowToChoose = "--device";
+
+// Verify or upgrade on `machine`, once it is decided which printer the run talks to.
+int run_procedures(const CliOptions& options, CliIo& io, std::ostream& lines, startup::Machine& machine,
+                   RunReport& report) {
+    const int status = run_dialog(options, io, lines, machine, report);
+    const DeviceChoice& choice = machine.choice();
+    // With several printers, or one named, the operator is told which one it was.
+    if (choice.outcome == DeviceChoice::Outcome::Chosen || choice.usb_count > 1) {
+        lines << "Printer: " << choice.printer_text() << '\n';
+    }
+    if (report.facts.carrier) {
+        const std::string device = machine.device_of(*report.facts.carrier, report.settings ? report.settings->lpt : 0);
+        if (!device.empty()) report.device = device;
+    }
+    if (options.history && startup::Machine::keeps_history() && history_due(report.facts) && report.settings) {
+        const std::string warning = machine.record_download(
+            report.facts, *report.settings, report.download_status, "fwupgrade-cli", status,
+            report.check ? std::optional<std::string>(result_name(report.check->result)) : std::nullopt);
+        report.history = RunReport::History{startup::history_path(), warning.empty()};
+        // The record is for the operator's benefit: missing it never fails the upgrade.
+        if (!warning.empty()) io.err << kProgram << "warning: " << warning << '\n';
+    }
+    return status;
+}
 
 // Everything after the arguments were read; the lines go to `lines`.
 int run_parsed(const ParseResult& parsed, CliIo& io, std::ostream& lines, RunReport& report) {
@@ -117,6 +154,7 @@ int run_parsed(const ParseResult& parsed, CliIo& io, std::ostream& lines, RunRep
         return refuse("cannot read the settings file " + options.config);
     }
 
+    const DeviceIntent intent = options.command == Command::Upgrade ? DeviceIntent::Upgrade : DeviceIntent::Verify;
     if (!options.virtual_printer) {
         const std::unique_ptr<startup::Machine> system = startup::Machine::real();
         if (!system) {
@@ -124,13 +162,18 @@ int run_parsed(const ParseResult& parsed, CliIo& io, std::ostream& lines, RunRep
                 "this build has no adapters for real printers on this system; "
                 "run against a virtual printer with --virtual-printer FILE");
         }
-        return run_dialog(options, io, lines, *system, report);
+        // Decided before anything runs: a refusal sends nothing to any printer.
+        const DeviceChoice choice = system->choose_printer(options.device, intent, kHowToChoose);
+        if (choice.refused()) return refuse(choice.message);
+        return run_procedures(options, io, lines, *system, report);
     }
 
     std::string error;
     const std::unique_ptr<startup::Machine> simulated = startup::Machine::from_file(*options.virtual_printer, error);
     if (!simulated) return refuse(error);
-    const int status = run_dialog(options, io, lines, *simulated, report);
+    const DeviceChoice choice = simulated->choose_printer(options.device, intent, kHowToChoose);
+    if (choice.refused()) return refuse(choice.message);
+    const int status = run_procedures(options, io, lines, *simulated, report);
     sim::VirtualMachine* machine = simulated->virtual_machine();
     report.virtual_printers.emplace();
     for (std::size_t i = 0; i < machine->printer_count(); ++i) {
@@ -151,6 +194,66 @@ int run_parsed(const ParseResult& parsed, CliIo& io, std::ostream& lines, RunRep
     return status;
 }
 
+// The machine `list` looks at: the virtual one of --virtual-printer, or the
+// real system. Nullptr with `error` set when neither can be had.
+std::unique_ptr<startup::Machine> machine_for(const CliOptions& options, std::string& error) {
+    if (options.virtual_printer) return startup::Machine::from_file(*options.virtual_printer, error);
+    std::unique_ptr<startup::Machine> system = startup::Machine::real();
+    if (!system) error = "this build has no adapters for real printers on this system";
+    return system;
+}
+
+int run_list(const CliOptions& options, CliIo& io, std::ostream* document) {
+    std::string error;
+    const std::unique_ptr<startup::Machine> machine = machine_for(options, error);
+    if (!machine) {
+        io.err << kProgram << error << '\n';
+        if (document != nullptr) *document << list_json({}, std::nullopt, kExitUsage, error);
+        return kExitUsage;
+    }
+    const std::vector<AttachedPrinter> printers = machine->list_printers();
+    const bool found = std::any_of(printers.begin(), printers.end(),
+                                   [](const AttachedPrinter& p) { return p.usb() || p.answers; });
+    const int status = found ? kExitOk : kExitFailed;
+    std::ostream& lines = document != nullptr ? io.err : io.out;
+    for (const AttachedPrinter& printer : printers) lines << describe_listed(printer) << '\n';
+    if (document != nullptr) {
+        std::optional<std::string> name;
+        if (machine->virtual_machine() != nullptr) name = *options.virtual_printer;
+        *document << list_json(printers, name, status, std::nullopt);
+    }
+    return status;
+}
+
+int run_history(CliIo& io, std::ostream* document) {
+    const std::string file = startup::history_path();
+    const auto refused = [&](const std::string& problem) {
+        io.err << kProgram << problem << '\n';
+        if (document != nullptr) {
+            *document << history_document(file.empty() ? std::nullopt : std::optional<std::string>(file), {},
+                                          kExitFailed, problem);
+        }
+        return kExitFailed;
+    };
+#if defined(_WIN32)
+    // Nothing is recorded here, and reading would bring in runtime calls the
+    // Windows programs do not import.
+    return refused("no history is kept on Windows");
+#else
+    std::string text;
+    std::string problem;
+    if (!startup::read_history_file(file, text, problem)) return refused(problem);
+    const HistoryReading reading = read_history(text);
+    for (const std::string& skipped : reading.problems) io.err << kProgram << file << ": " << skipped << '\n';
+    if (document != nullptr) {
+        *document << history_document(file, reading, kExitOk, std::nullopt);
+    } else {
+        for (const HistoryRecord& record : reading.records) io.out << describe(record) << '\n';
+    }
+    return kExitOk;
+#endif
+}
+
 }  // namespace
 
 int run_cli(const std::vector<std::string>& args, CliIo io) {
@@ -162,6 +265,17 @@ int run_cli(const std::vector<std::string>& args, CliIo io) {
     // Arguments that were refused still get their document when --json is among them.
     const bool json = parsed.options ? parsed.options->json
                                      : std::find(args.begin(), args.end(), "--json") != args.end();
+    if (parsed.options && (parsed.options->command == Command::List || parsed.options->command == Command::History)) {
+        std::ostream* document = nullptr;
+        if (json) {
+            document = io.reserve_out ? io.reserve_out() : nullptr;
+            if (document == nullptr) document = &io.out;
+        }
+        const int status = parsed.options->command == Command::List ? run_list(*parsed.options, io, document)
+                                                                    : run_history(io, document);
+        if (document != nullptr) document->flush();
+        return status;
+    }
     if (!json) {
         RunReport unused;
         return run_parsed(parsed, io, io.out, unused);

@@ -2,6 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <array>
+#include <cstdio>
+
 #include "core/transfer/command_set.h"
 
 namespace fwup::cli {
@@ -18,6 +21,15 @@ json optional_version_text(const std::optional<std::int32_t>& version) {
     return version ? json(version_text(*version)) : json(nullptr);
 }
 
+template <class T>
+json or_null(const std::optional<T>& value) {
+    return value ? json(*value) : json(nullptr);
+}
+
+std::string dump(const json& doc) { return doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n"; }
+
+}  // namespace
+
 const char* result_name(CheckResult result) {
     switch (result) {
         case CheckResult::Matches: return "matches";
@@ -27,7 +39,44 @@ const char* result_name(CheckResult result) {
     return "no answer";
 }
 
-}  // namespace
+std::string describe_listed(const AttachedPrinter& printer) {
+    std::string line = printer.port;
+    if (printer.device != printer.port) line += " " + printer.device;
+    line += ": ";
+    if (!printer.answers) return line + printer.problem;
+    std::string details;
+    const std::string model = printer.identification ? model_of(*printer.identification) : std::string();
+    if (!model.empty()) details = model;
+    if (printer.vendor_id) {
+        std::array<char, 8> hex{};
+        std::snprintf(hex.data(), hex.size(), "%04X", static_cast<unsigned>(*printer.vendor_id));
+        details += (details.empty() ? "vendor 0x" : ", vendor 0x") + std::string(hex.data());
+    }
+    if (printer.identification) details += (details.empty() ? "ID " : ", ID ") + *printer.identification;
+    return line + (details.empty() ? "a printer without an ID" : details);
+}
+
+std::string list_json(const std::vector<AttachedPrinter>& printers, const std::optional<std::string>& virtual_machine,
+                      int exit_status, const std::optional<std::string>& error) {
+    json doc;
+    doc["command"] = "list";
+    doc["virtual_machine"] = or_null(virtual_machine);
+    doc["printers"] = json::array();
+    for (const AttachedPrinter& p : printers) {
+        const std::string model = p.identification ? model_of(*p.identification) : std::string();
+        doc["printers"].push_back({{"port", p.port},
+                                   {"device", p.device},
+                                   {"answers", p.answers},
+                                   {"vendor_id", or_null(p.vendor_id)},
+                                   {"identification", or_null(p.identification)},
+                                   {"model", model.empty() ? json(nullptr) : json(model)},
+                                   {"problem", p.problem.empty() ? json(nullptr) : json(p.problem)}});
+    }
+    doc["exit_status"] = exit_status;
+    doc["error"] = or_null(error);
+    return dump(doc);
+}
+
 
 CheckResult judge_check(const std::optional<std::int32_t>& version_after, std::int32_t file_version) {
     if (!version_after) return CheckResult::NoAnswer;
@@ -103,10 +152,16 @@ std::string to_json(const RunReport& report) {
     } else {
         doc["virtual_printers"] = nullptr;
     }
+    doc["device"] = or_null(report.device);
+    if (report.history) {
+        doc["history"] = {{"file", report.history->file}, {"written", report.history->written}};
+    } else {
+        doc["history"] = nullptr;
+    }
     doc["status"] = report.status;
     doc["exit_status"] = report.exit_status;
     doc["error"] = report.error ? json(*report.error) : json(nullptr);
-    return doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+    return dump(doc);
 }
 
 }  // namespace fwup::cli

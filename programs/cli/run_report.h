@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/config/upgrade_settings.h"
+#include "core/devices/attached_printer.h"
 #include "core/transfer/procedures.h"
 
 namespace fwup::cli {
@@ -51,6 +52,15 @@ struct RunReport {
     std::vector<Message> messages;
     std::optional<Check> check;
     std::optional<std::vector<VirtualPrinter>> virtual_printers;  // none when real printers were used
+    std::optional<std::string> device;  // the printer the run talked to: its device path or section, or the port
+    // Whether the run's record reached the history; none when no record was due
+    // (no download command was sent) or the history is off.
+    struct History {
+        std::string file;
+        bool written = false;
+    };
+    std::optional<History> history;
+    std::string download_status;  // the status line when the download ended, before any check
     std::string status;  // the status line at the end
     int exit_status = 0;
     std::optional<std::string> error;  // why the run could not start (exit status 2)
@@ -58,6 +68,18 @@ struct RunReport {
 
 // "Virtual printer [Printer] on USB: received 30000 image bytes, SHA-256 …"
 std::string describe(const RunReport::VirtualPrinter& printer);
+
+// The check's result as the report and the history name it: "matches", ...
+const char* result_name(CheckResult result);
+
+// One printer of `list`, e.g. "USB /dev/usb/lp0: VP-1000, vendor 0x043D, ID MFG:...;"
+std::string describe_listed(const AttachedPrinter& printer);
+
+// The document of `list --json`, indented, ending with a newline. `error` is
+// why the command could not run (exit status 2).
+std::string list_json(const std::vector<AttachedPrinter>& printers, const std::optional<std::string>& virtual_machine,
+                      int exit_status, const std::optional<std::string>& error);
+
 
 // One JSON document, indented, ending with a newline. Texts that are not
 // UTF-8 (a printer's identification, a file name in a code page) have their

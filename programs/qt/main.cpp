@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "build_version.h"
@@ -28,6 +29,18 @@ int main(int argc, char** argv) {
         QMessageBox::critical(nullptr, QStringLiteral("fwupgrade"), QString::fromLocal8Bit(error.c_str()));
         return 2;
     }
+    // The dialog only reads before its own Upgrade Now, so with several USB
+    // printers it talks to the first that opens and its title says which;
+    // VELTPORT_DEVICE names another.
+    const fwup::DeviceChoice choice =
+        machine->choose_printer(std::nullopt, fwup::DeviceIntent::Verify, fwup::kDeviceVariable);
+    if (choice.refused()) {
+        QMessageBox::critical(nullptr, QStringLiteral("fwupgrade"), QString::fromLocal8Bit(choice.message.c_str()));
+        return 2;
+    }
+    machine->record_downloads("fwupgrade", [](const std::string& warning) {
+        std::fprintf(stderr, "fwupgrade: warning: %s\n", warning.c_str());
+    });
     machine->run_program([](fwup::UpgradeDialog& dialog) {
         fwup::QtDialogWindow window(dialog);
         static_cast<void>(window.run());

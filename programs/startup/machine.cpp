@@ -1,14 +1,20 @@
 #include "programs/startup/machine.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 
+#include "core/history/history_record.h"
+#include "programs/startup/history_file.h"
+#include "sim/digest/sha256.h"
 #include "sim/machine/virtual_machine.h"
 
 #if defined(_WIN32)
 #include "adapters/win32/win32_system.h"
 #elif defined(__linux__)
 #include "adapters/linux/linux_system.h"
+#include "adapters/linux/usblp_printers.h"
 #endif
 
 namespace fwup::startup {
@@ -21,11 +27,40 @@ using PlatformSystem = Win32System;
 using PlatformSystem = LinuxSystem;
 #endif
 
+// Parallel ports that never open: a run that was told which USB printer to
+// use must not end on a parallel port's printer when that one does not answer.
+class NoParallelPorts final : public ParallelPorts {
+public:
+    std::unique_ptr<ParallelPort> open(std::string_view, PortAccess) override { return nullptr; }
+};
+
 #if defined(_WIN32) || defined(__linux__)
 class RealMachine final : public Machine {
 public:
     OsVersionSource& os_version() override { return system_.os_version(); }
-    DialogServices services() override { return system_.services(); }
+
+protected:
+    DialogServices machine_services() override { return system_.services(); }
+
+#if defined(__linux__)
+    std::vector<AttachedPrinter> named_printers() override { return list_usblp_printers(); }
+    void reach_only(const AttachedPrinter& printer) override {
+        // The library reads the variable when it looks for the printer.
+        ::setenv(kDeviceVariable, printer.device.c_str(), 1);
+    }
+    std::string lpt_device(int number) override { return "/dev/lp" + std::to_string(number - 1); }
+    DeviceAddress as_listed(const DeviceAddress& address, const std::vector<AttachedPrinter>& printers) override {
+        if (address.kind != DeviceAddress::Kind::UsbPath) return address;
+        const std::optional<std::string> node = listed_node(address.text, printers);
+        return node ? DeviceAddress{address.kind, *node} : address;
+    }
+#else
+    // The Windows library takes the first printer that opens and has no way
+    // to be told another; its printers are not listed.
+    std::vector<AttachedPrinter> named_printers() override { return {}; }
+    bool chooses_usb() const override { return false; }
+    void reach_only(const AttachedPrinter&) override {}
+#endif
 
 private:
     PlatformSystem system_;
@@ -38,18 +73,65 @@ public:
         : machine_(std::move(machine)), name_(std::move(name)) {}
 
     OsVersionSource& os_version() override { return machine_->os_version(); }
-    DialogServices services() override {
+    sim::VirtualMachine* virtual_machine() override { return machine_.get(); }
+
+protected:
+    DialogServices machine_services() override {
         DialogServices services{machine_->parallel_ports(), machine_->image_files(), machine_->clock(),
                                 machine_->library_loader()};
         services.virtual_machine = name_;
         return services;
     }
-    sim::VirtualMachine* virtual_machine() override { return machine_.get(); }
+    // As the machine file describes them: listing asks no printer anything.
+    std::vector<AttachedPrinter> named_printers() override {
+        std::vector<AttachedPrinter> printers;
+        for (const sim::PrinterSetup& setup : machine_->config().printers) {
+            AttachedPrinter printer;
+            printer.port = setup.lpt == 0 ? std::string("USB") : "LPT" + std::to_string(setup.lpt);
+            printer.address = DeviceAddress{DeviceAddress::Kind::VirtualSection, setup.section};
+            printer.device = printer.address->display();
+            if (setup.lpt == 0) printer.vendor_id = setup.printer.vendor_id;
+            printer.identification = setup.printer.device_id;
+            printer.answers = setup.lpt != 0 || setup.openable;
+            if (!printer.answers) printer.problem = "in use by another program";
+            printers.push_back(std::move(printer));
+        }
+        return printers;
+    }
+    void reach_only(const AttachedPrinter& printer) override {
+        const std::vector<sim::PrinterSetup>& setups = machine_->config().printers;
+        for (std::size_t i = 0; i < setups.size(); ++i) {
+            if (printer.address && setups[i].section == printer.address->text) machine_->keep_only_usb_printer(i);
+        }
+    }
+    std::string lpt_device(int number) override {
+        for (const sim::PrinterSetup& setup : machine_->config().printers) {
+            if (setup.lpt == number) return "[" + setup.section + "]";
+        }
+        return Machine::lpt_device(number);
+    }
 
 private:
     std::unique_ptr<sim::VirtualMachine> machine_;
     std::string name_;
 };
+
+// The image's SHA-256 as the file holds it now; empty when it cannot be read whole.
+std::string image_sha256(ImageFiles& images, const std::string& path) {
+    const std::unique_ptr<ImageFile> file = images.open(path);
+    if (!file) return {};
+    sim::Sha256 digest;
+    std::array<std::uint8_t, 65536> block{};
+    std::uint64_t total = 0;
+    for (;;) {
+        std::uint32_t got = 0;
+        if (!file->read(block.data(), static_cast<std::uint32_t>(block.size()), got)) return {};
+        if (got == 0) break;
+        digest.update(block.data(), got);
+        total += got;
+    }
+    return total == file->size() ? digest.hex_digest() : std::string();
+}
 
 }  // namespace
 
@@ -80,10 +162,152 @@ std::string Machine::recording_problem() {
     return machine == nullptr ? std::string() : machine->recording_problem();
 }
 
+DialogServices Machine::services() {
+    static NoParallelPorts no_ports;
+    const DialogServices own = machine_services();
+    DialogServices services{only_chosen_ ? no_ports : own.ports, own.images, own.clock, own.loader,
+                            own.library_path, own.is_lead_byte, own.library_file, own.virtual_machine};
+    services.printer = choice_.printer_text();
+    if (!program_.empty()) {
+        services.after_download = [this](const RunFacts& facts, const std::string& status) {
+            // The settings are the dialog's; the history needs the image's name and port.
+            if (!settings_) return;
+            const std::string warning = record_download(facts, *settings_, status, program_);
+            if (!warning.empty() && warn_) warn_(warning);
+        };
+    }
+    return services;
+}
+
 void Machine::run_program(const UpgradeApp::RunDialog& run_dialog, const std::string& settings_file) {
     UpgradeApp app(AppEnvironment{os_version(), services(), settings_file});
     // No message loop follows the dialog: the program ends with it.
-    static_cast<void>(app.init_instance(run_dialog));
+    static_cast<void>(app.init_instance([&](UpgradeDialog& dialog) {
+        settings_ = dialog.settings();
+        run_dialog(dialog);
+    }));
+}
+
+std::vector<AttachedPrinter> Machine::list_printers() {
+    std::vector<AttachedPrinter> printers;
+    for (AttachedPrinter& printer : named_printers()) {
+        if (printer.usb()) printers.push_back(std::move(printer));
+    }
+    ParallelPorts& ports = machine_services().ports;
+    for (int number = 1; number <= 3; ++number) {
+        AttachedPrinter printer;
+        printer.port = "LPT" + std::to_string(number);
+        printer.device = lpt_device(number);
+        if (!printer.device.empty() && printer.device.front() == '[') {
+            printer.address = DeviceAddress{DeviceAddress::Kind::VirtualSection,
+                                            printer.device.substr(1, printer.device.size() - 2)};
+        }
+        const std::unique_ptr<ParallelPort> port = ports.open(printer.port, PortAccess::ReadWrite);
+        if (!port) {
+            printer.problem = "cannot be opened";
+        } else {
+            std::array<std::uint8_t, 256> id{};
+            std::uint32_t returned = 0;
+            if (port->query_device_id(id.data(), 255, returned) && returned > 0 && id[0] != 0) {
+                // The text runs to its first NUL (strnlen is not in every Windows runtime).
+                const auto end = std::find(id.begin(), id.begin() + 255, std::uint8_t{0});
+                printer.identification = std::string(id.begin(), end);
+                printer.answers = true;
+            } else {
+                printer.problem = "no printer answers";
+            }
+        }
+        printers.push_back(std::move(printer));
+    }
+    return printers;
+}
+
+DeviceChoice Machine::choose_printer(const std::optional<std::string>& wanted, DeviceIntent intent,
+                                     std::string_view how_to_choose) {
+    choice_ = DeviceChoice{};
+    only_chosen_ = false;
+    std::optional<std::string> named = wanted;
+#if defined(__linux__)
+    // The library honours the variable by itself; the choice must see it too,
+    // and a refusal must name where the address came from.
+    if (!named && virtual_machine() == nullptr) {
+        const char* variable = std::getenv(kDeviceVariable);
+        if (variable != nullptr && *variable != '\0') {
+            named = variable;
+            how_to_choose = kDeviceVariable;
+        }
+    }
+#endif
+    std::optional<DeviceAddress> address;
+    if (named) {
+        std::string error;
+        address = parse_device_address(*named, error);
+        if (!address) {
+            choice_.outcome = DeviceChoice::Outcome::Refused;
+            choice_.message = std::string(how_to_choose) + ": " + error;
+            return choice_;
+        }
+        if (!chooses_usb()) {
+            choice_.outcome = DeviceChoice::Outcome::Refused;
+            choice_.message = std::string(how_to_choose) +
+                              " is not available here: the USB port library of this system takes the first "
+                              "printer that opens";
+            return choice_;
+        }
+    }
+    const std::vector<AttachedPrinter> printers = named_printers();
+    if (address) address = as_listed(*address, printers);
+    choice_ = choose_device(printers, address, intent, how_to_choose);
+    if (choice_.outcome == DeviceChoice::Outcome::Chosen) {
+        reach_only(*choice_.printer);
+        only_chosen_ = true;
+    }
+    return choice_;
+}
+
+std::string Machine::lpt_device(int number) { return "LPT" + std::to_string(number); }
+
+DeviceAddress Machine::as_listed(const DeviceAddress& address, const std::vector<AttachedPrinter>&) { return address; }
+
+std::string Machine::device_of(Carrier carrier, int lpt) {
+    // A run with a chosen USB printer reaches no parallel port, whatever it tried.
+    if (carrier == Carrier::Lpt) return lpt >= 1 && lpt <= 3 && !only_chosen_ ? lpt_device(lpt) : std::string();
+    return choice_.printer ? choice_.printer->device : std::string();
+}
+
+bool Machine::keeps_history() {
+#if defined(_WIN32)
+    return false;
+#else
+    return true;
+#endif
+}
+
+std::string Machine::record_download(const RunFacts& facts, const UpgradeSettings& settings, const std::string& status,
+                                     const std::string& program, std::optional<int> exit_status,
+                                     std::optional<std::string> check) {
+    if (!keeps_history()) return {};
+    HistoryRecord record = history_record(facts, settings, status);
+    record.time = utc_now();
+    record.program = program;
+    record.virtual_machine = virtual_machine() != nullptr;
+    if (facts.carrier) {
+        const std::string device = device_of(*facts.carrier, settings.lpt);
+        if (!device.empty()) record.device = device;
+    }
+    if (facts.image_size) {
+        const std::string digest = image_sha256(machine_services().images, settings.firmware_file);
+        if (!digest.empty()) record.image_sha256 = digest;
+    }
+    record.exit_status = exit_status;
+    record.check = std::move(check);
+    const std::string problem = append_history_line(history_path(), history_line(record));
+    return problem.empty() ? std::string() : "the history was not written: " + problem;
+}
+
+void Machine::record_downloads(std::string program, std::function<void(const std::string&)> warn) {
+    program_ = std::move(program);
+    warn_ = std::move(warn);
 }
 
 }  // namespace fwup::startup

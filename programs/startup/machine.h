@@ -1,7 +1,13 @@
 #pragma once
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "core/devices/attached_printer.h"
+#include "core/devices/device_choice.h"
 #include "core/dialog/upgrade_app.h"
 #include "core/dialog/upgrade_dialog.h"
 #include "core/platform/platform_flags.h"
@@ -33,8 +39,9 @@ public:
     static std::unique_ptr<Machine> from_environment(std::string& error);
 
     virtual OsVersionSource& os_version() = 0;
-    // On a virtual machine they carry its name, and the window says so.
-    virtual DialogServices services() = 0;
+    // On a virtual machine they carry its name, and the window says so. After
+    // a choice of printer they reach that printer alone, and name it.
+    DialogServices services();
     // The virtual machine, for a front end that reports on its printers;
     // nullptr on the real system.
     virtual sim::VirtualMachine* virtual_machine() { return nullptr; }
@@ -45,6 +52,61 @@ public:
     // Reads the settings, detects the platform and runs the dialog through
     // `run_dialog` on this machine, as the program's start-up does.
     void run_program(const UpgradeApp::RunDialog& run_dialog, const std::string& settings_file = kSettingsFile);
+
+    // --- Which printer, and the record of what was flashed. ---
+
+    // Every printer this machine can reach, its USB printers first, then the
+    // parallel ports LPT1..LPT3 (opened and asked for their ID). Nothing is
+    // written to any printer.
+    std::vector<AttachedPrinter> list_printers();
+    // Decides which USB printer the run talks to, from the address the
+    // operator gave (`wanted`, unparsed) and what is attached, and makes the
+    // choice: a chosen printer is then the only one the USB port library
+    // finds, and no parallel port is reached. `how_to_choose` names the front
+    // end's way to name a printer, for the messages. Nothing is written to any
+    // printer; the parallel ports are not opened.
+    DeviceChoice choose_printer(const std::optional<std::string>& wanted, DeviceIntent intent,
+                                std::string_view how_to_choose);
+    const DeviceChoice& choice() const { return choice_; }
+    // The device a procedure over `carrier` talked to, as the history names
+    // it; empty when it is not known.
+    std::string device_of(Carrier carrier, int lpt);
+
+    // Whether this build keeps a history (not on Windows, which writes no
+    // files), and where: $XDG_STATE_HOME/fwupgrade/history.jsonl.
+    static bool keeps_history();
+    // Appends the record of a download to the history: the time, `program`,
+    // the device and the image's SHA-256 are added here. Empty when written;
+    // otherwise the warning to give (the run's result stays as it is).
+    std::string record_download(const RunFacts& facts, const UpgradeSettings& settings, const std::string& status,
+                                const std::string& program, std::optional<int> exit_status = std::nullopt,
+                                std::optional<std::string> check = std::nullopt);
+    // Every download of the dialog is recorded as it ends; a warning that the
+    // history could not be written goes to `warn`.
+    void record_downloads(std::string program, std::function<void(const std::string&)> warn);
+
+protected:
+    virtual DialogServices machine_services() = 0;
+    // The printers that can be named, without opening any parallel port: the
+    // USB printers (as listing finds them) and, on a virtual machine, the
+    // parallel ports' printers by their sections.
+    virtual std::vector<AttachedPrinter> named_printers() = 0;
+    // Whether the USB printers can be listed and one of them chosen here.
+    virtual bool chooses_usb() const { return true; }
+    // Leaves `printer` the only USB printer the library finds.
+    virtual void reach_only(const AttachedPrinter& printer) = 0;
+    // How a list names parallel port `number` (1..3).
+    virtual std::string lpt_device(int number);
+    // A chosen address made to match the list's own name for the same device
+    // (a link to a node); as given where it matches none.
+    virtual DeviceAddress as_listed(const DeviceAddress& address, const std::vector<AttachedPrinter>& printers);
+
+private:
+    DeviceChoice choice_;
+    bool only_chosen_ = false;
+    std::optional<UpgradeSettings> settings_;  // the dialog's, once run_program read them
+    std::string program_;
+    std::function<void(const std::string&)> warn_;
 };
 
 }  // namespace fwup::startup

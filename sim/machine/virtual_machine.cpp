@@ -283,6 +283,25 @@ std::size_t VirtualMachine::printer_count() const { return impl_->printers.size(
 VirtualPrinter& VirtualMachine::printer(std::size_t index) { return *impl_->printers.at(index); }
 VirtualLptPorts& VirtualMachine::lpt() { return impl_->lpt; }
 UsbDeviceTree& VirtualMachine::usb() { return impl_->usb; }
+
+bool VirtualMachine::keep_only_usb_printer(std::size_t index) {
+    const std::vector<PrinterSetup>& printers = impl_->config.printers;
+    if (index >= printers.size() || printers[index].lpt != 0) return false;
+    const veltport::Guid& usb_class = impl_->config.os.platform_id == OsVersion::kWindows9x ? veltport::CORVANE_USB_GUID
+                                                                                           : veltport::MS_USBPRINT_GUID;
+    // USB members were added in the file's order, skipping the parallel ports' printers.
+    std::size_t member = 0;
+    for (std::size_t i = 0; i < printers.size(); ++i) {
+        if (printers[i].lpt != 0) continue;
+        UsbDevice& device = impl_->usb.device(usb_class, member++);
+        if (i == index) {
+            UsbDeviceTree::replug(device);
+        } else {
+            UsbDeviceTree::unplug(device);
+        }
+    }
+    return true;
+}
 int VirtualMachine::open_lpt_ports() const { return impl_->lpt.open_ports(); }
 int VirtualMachine::open_usb_handles() const { return static_cast<int>(impl_->usb.counters().open_handles); }
 int VirtualMachine::open_image_files() const { return impl_->images.open_files(); }

@@ -50,6 +50,10 @@ public:
     VirtualLptPorts& lpt();
     // The USB side below the library, for tests that change it between runs.
     UsbDeviceTree& usb();
+    // Leaves the USB printer of `index` (in the file's order) the only one the
+    // enumeration lists: the others are as if unplugged. False when that
+    // printer is not on USB.
+    bool keep_only_usb_printer(std::size_t index);
 
     // Left open right now; all three are 0 after every finished run.
     int open_lpt_ports() const;

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <cstdio>
@@ -93,8 +94,11 @@ public:
 
     const fs::path& dir() const { return dir_; }
 
-    Result run(const std::string& args) const {
-        const std::string command = "cd '" + dir_.string() + "' && '" FWUPGRADE_CLI "' " + args +
+    // The history goes to a folder of the test's own unless `environment`
+    // (VARIABLE=value ...) says otherwise; a chosen printer is never inherited.
+    Result run(const std::string& args, const std::string& environment = "") const {
+        const std::string command = "cd '" + dir_.string() + "' && env -u VELTPORT_DEVICE XDG_STATE_HOME='" +
+                                    (dir_ / "state").string() + "' " + environment + " '" FWUPGRADE_CLI "' " + args +
                                     " >stdout.txt 2>stderr.txt </dev/null";
         Result result;
         const int raw = std::system(command.c_str());
@@ -118,17 +122,18 @@ using Json = nlohmann::json;
 // schema together at the end of the test (one validator start for all).
 class JsonDocuments {
 public:
-    JsonDocuments() : dir_(fs::temp_directory_path() / ("fwup-cli-documents-" + std::to_string(getpid()))) {
+    explicit JsonDocuments(std::string schema = FWUP_JSON_SCHEMA)
+        : schema_(std::move(schema)), dir_(fs::temp_directory_path() / ("fwup-cli-documents-" + std::to_string(getpid()))) {
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
     ~JsonDocuments() {
         if (!files_.empty()) {
-            const std::string command = "'" FWUP_PYTHON3 "' '" FWUP_JSON_VALIDATOR "' '" FWUP_JSON_SCHEMA "'" +
-                                        files_ + " >'" + (dir_ / "problems.txt").string() + "' 2>&1";
+            const std::string command = "'" FWUP_PYTHON3 "' '" FWUP_JSON_VALIDATOR "' '" + schema_ + "'" + files_ +
+                                        " >'" + (dir_ / "problems.txt").string() + "' 2>&1";
             const int raw = std::system(command.c_str());
             EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0)
-                << "against fwupgrade-cli.schema.json:\n" << slurp(dir_ / "problems.txt");
+                << "against " << schema_ << ":\n" << slurp(dir_ / "problems.txt");
         }
         fs::remove_all(dir_);
     }
@@ -147,6 +152,7 @@ public:
     }
 
 private:
+    std::string schema_;
     fs::path dir_;
     std::string files_;
     int count_ = 0;
@@ -380,7 +386,7 @@ TEST(CliBlackBox, UsageErrorsAndRefusedMachineFilesExitWith2) {
         std::string err_start;
     };
     const std::vector<Row> rows{
-        {"no command", "--virtual-printer vm.ini", "fwupgrade-cli: no command: say verify or upgrade\nusage:"},
+        {"no command", "--virtual-printer vm.ini", "fwupgrade-cli: no command: say verify, upgrade, list or history\nusage:"},
         {"unknown command", "--virtual-printer vm.ini flash", "fwupgrade-cli: unknown command flash\n"},
         {"unknown option", "--fast verify", "fwupgrade-cli: unknown option --fast\n"},
         {"missing machine file", "--virtual-printer none.ini verify",
@@ -471,6 +477,245 @@ TEST(CliBlackBox, BundledExampleUpgradesItsVirtualPrinter) {
         SCOPED_TRACE(row.vm);
         EXPECT_EQ(f.run(std::string("--virtual-printer ") + row.vm + " --yes upgrade").status, row.status);
     }
+}
+
+// Two USB printers and one on LPT1: the machine of the several-printer tables.
+// Each keeps a transcript, so a printer that was sent nothing shows it.
+std::string three_printers(const std::string& first_keys = "", const std::string& second_keys = "") {
+    return "[Machine]\nClock=virtual\n"
+           "[Printer]\nDeviceID=" + kDeviceId + "\nTranscript=t1.txt\n" + first_keys +
+           "[Printer2]\nDeviceID=MFG:Other;MDL:VP-1000;\nVendorID=0x0550\nTranscript=t2.txt\n" + second_keys +
+           "[Printer3]\nPort=LPT1\nDeviceID=" + kDeviceId + "\nTranscript=t3.txt\n";
+}
+
+TEST(CliBlackBox, ListShowsEveryPrinterAndSendsNothing) {
+    struct Row {
+        std::string name;
+        std::string machine_file;
+        int status;
+        std::string out;
+    };
+    const std::vector<Row> rows{
+        {"two USB and one LPT printer", three_printers(), 0,
+         "USB [Printer]: VP-1000, vendor 0x043D, ID " + kDeviceId + "\n"
+         "USB [Printer2]: VP-1000, vendor 0x0550, ID MFG:Other;MDL:VP-1000;\n"
+         "LPT1 [Printer3]: VP-1000, ID " + kDeviceId + "\n"
+         "LPT2: no printer answers\nLPT3: no printer answers\n"},
+        {"a USB printer another program holds", machine("", "Openable=0\n"), 0,
+         "USB [Printer]: in use by another program\nLPT1: no printer answers\nLPT2: no printer answers\n"
+         "LPT3: no printer answers\n"},
+        {"nothing attached", "[Machine]\nClock=virtual\n", 1,
+         "LPT1: no printer answers\nLPT2: no printer answers\nLPT3: no printer answers\n"},
+        {"parallel ports that cannot be opened", "[Machine]\nClock=virtual\nLptOpenFailsFrom=1\n", 1,
+         "LPT1: cannot be opened\nLPT2: cannot be opened\nLPT3: cannot be opened\n"},
+    };
+    JsonDocuments documents(FWUP_JSON_LIST_SCHEMA);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CliFolder f("list");
+        write_file(f.dir() / "vm.ini", row.machine_file);
+        const Result r = f.run("--virtual-printer vm.ini list");
+        EXPECT_EQ(r.status, row.status) << r.err;
+        EXPECT_EQ(r.out, row.out);
+        EXPECT_EQ(r.err, "");
+        for (const char* transcript : {"t1.txt", "t2.txt", "t3.txt"}) {
+            EXPECT_EQ(slurp(f.dir() / transcript), "") << transcript;
+        }
+
+        const Result j = f.run("--virtual-printer vm.ini --json list");
+        EXPECT_EQ(j.status, row.status);
+        EXPECT_EQ(j.err, r.out);
+        const Json doc = documents.take(j);
+        if (doc.is_discarded()) continue;
+        EXPECT_EQ(doc["virtual_machine"], "vm.ini");
+        EXPECT_EQ(doc["exit_status"], row.status);
+        EXPECT_EQ(doc["printers"].size(), static_cast<std::size_t>(std::count(row.out.begin(), row.out.end(), '\n')));
+    }
+    CliFolder f("list-refused");
+    const Result refused = f.run("--virtual-printer none.ini --json list");
+    EXPECT_EQ(refused.status, 2);
+    const Json doc = documents.take(refused);
+    EXPECT_TRUE(doc["error"].is_string());
+}
+
+// With several USB printers an upgrade needs --device, and then reaches the
+// chosen printer alone; a verify says which printer it used.
+TEST(CliBlackBox, SeveralPrintersChooseOneAndRefuseToGuess) {
+    struct Row {
+        std::string name;
+        std::string args;
+        int status;
+        std::string says;  // a line of stdout, or the start of stderr for status 2
+        std::vector<std::uint64_t> image_bytes;  // Printer, Printer2, Printer3
+        std::string first_keys = {};
+        std::string second_keys = {};
+    };
+    const std::string refusal =
+        "fwupgrade-cli: 2 USB printers are attached ([Printer] (VP-1000), [Printer2] (VP-1000)): say which one "
+        "to upgrade with --device; nothing was sent\n";
+    const std::vector<Row> rows{
+        {"upgrade without --device", "--yes upgrade", 2, refusal, {0, 0, 0}},
+        {"upgrade the second", "--device Printer2 --yes upgrade", 0, "Printer: [Printer2] (VP-1000)", {0, 30000, 0}},
+        {"upgrade the first, named as listed", "--device '[printer]' --yes upgrade", 0, "Printer: [Printer] (VP-1000)",
+         {30000, 0, 0}},
+        {"verify without --device", "verify", 0,
+         "Printer: [Printer] (VP-1000); the first that opens of 2 USB printers; choose one with --device", {0, 0, 0}},
+        {"verify passes over a printer in use", "verify", 0,
+         "Printer: [Printer2] (VP-1000); the first that opens of 2 USB printers; choose one with --device", {0, 0, 0},
+         "Openable=0\n"},
+        {"verify the second", "--device=Printer2 verify", 0, "Printer: [Printer2] (VP-1000)", {0, 0, 0}},
+        // The chosen printer cannot be reached: never the parallel port's printer instead.
+        {"the chosen printer in use", "--device Printer2 --yes upgrade", 1, "Status: Failed to open LPT port",
+         {0, 0, 0}, "", "Openable=0\n"},
+        {"a section that is no printer", "--device Printer9 --yes upgrade", 2,
+         "fwupgrade-cli: --device [Printer9] names no printer; the USB printers attached: [Printer] (VP-1000), "
+         "[Printer2] (VP-1000)\n",
+         {0, 0, 0}},
+        {"the parallel port's printer", "--device Printer3 --yes upgrade", 2,
+         "fwupgrade-cli: --device [Printer3] names the printer on LPT1; --device chooses a USB printer, the "
+         "parallel port is the settings' LPT\n",
+         {0, 0, 0}},
+        {"a device path on a virtual machine", "--device /dev/usb/lp1 verify", 2,
+         "fwupgrade-cli: --device /dev/usb/lp1 names no printer;", {0, 0, 0}},
+        {"a network address", "--device socket://10.0.0.7 --yes upgrade", 2,
+         "fwupgrade-cli: --device: \"socket://10.0.0.7\": this program reaches no printer of the kind \"socket://\"\n",
+         {0, 0, 0}},
+    };
+    JsonDocuments documents;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CliFolder f("several");
+        write_file(f.dir() / "vm.ini", three_printers(row.first_keys, row.second_keys));
+        const Result r = f.run("--virtual-printer vm.ini " + row.args);
+        EXPECT_EQ(r.status, row.status) << r.out << r.err;
+        if (row.status == 2) {
+            EXPECT_EQ(r.err.rfind(row.says, 0), 0u) << r.err;
+            EXPECT_EQ(r.out, "");
+        } else {
+            EXPECT_NE(r.out.find(row.says + "\n"), std::string::npos) << r.out;
+        }
+        // Nothing reached a printer that was not chosen, nor any before a refusal.
+        const std::vector<std::string> transcripts{"t1.txt", "t2.txt", "t3.txt"};
+        for (std::size_t i = 0; i < transcripts.size(); ++i) {
+            if (row.image_bytes[i] == 0 && (row.status != 0 || row.args.find("upgrade") != std::string::npos)) {
+                EXPECT_EQ(slurp(f.dir() / transcripts[i]), "") << transcripts[i];
+            }
+        }
+
+        const Result j = f.run("--virtual-printer vm.ini --json " + row.args);
+        EXPECT_EQ(j.status, row.status);
+        const Json doc = documents.take(j);
+        if (doc.is_discarded() || row.status == 2) continue;
+        ASSERT_EQ(doc["virtual_printers"].size(), 3u);
+        for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(doc["virtual_printers"][i]["image_bytes"], row.image_bytes[i]) << i;
+        if (row.status == 0) {
+            EXPECT_EQ("Printer: " + doc["device"].get<std::string>(), row.says.substr(0, row.says.find(' ', 9)));
+        }
+    }
+}
+
+// Every run that sent a download command leaves one line in the history,
+// whatever came of it; the others leave none.
+TEST(CliBlackBox, HistoryRecordsEveryDownloadThatWasSent) {
+    struct Row {
+        std::string name;
+        std::string machine_file;
+        std::string args;
+        int status;
+        Json record;  // the fields the record must hold; null: no record
+    };
+    const std::string win98 = "Platform=1\nMajor=4\nMinor=10\n";
+    const std::vector<Row> rows{
+        {"written", machine("", ""), "--yes upgrade", 0,
+         {{"carrier", "USB"}, {"device", "[Printer]"}, {"bytes_sent", 30000}, {"exit_status", 0}, {"check", nullptr},
+          {"status", "Writing complete....Do not turn off until printer is initialized!"}}},
+        {"busy", machine("", "DownloadStatus=1\n"), "--yes upgrade", 1,
+         {{"bytes_sent", 0}, {"exit_status", 1}, {"status", "Printer is busy...!"}}},
+        {"data lost", machine("", "FailWriteAfter=8192\n"), "--yes upgrade", 1,
+         {{"bytes_sent", 8192}, {"exit_status", 1}, {"status", "Writing data error...!"}}},
+        {"over LPT, checked", machine(win98, "Port=LPT1\nVersion=099\nVersionAfterUpgrade=106\n"),
+         "--yes --check-after upgrade", 0,
+         {{"carrier", "LPT"}, {"device", "[Printer]"}, {"version_before", 99}, {"check", "matches"}, {"exit_status", 0},
+          {"status", "Writing complete....Do not turn off until printer is initialized!"}}},
+        {"checked, old version", machine("", "VersionAfterUpgrade=keep\n"), "--yes --check-after upgrade", 3,
+         {{"check", "other version"}, {"exit_status", 3}}},
+        {"verify only", machine("", ""), "verify", 0, nullptr},
+        {"answered no", machine("", ""), "upgrade", 1, nullptr},
+        {"up to date", machine("", "Version=106\n"), "--yes upgrade", 0, nullptr},
+        {"history off", machine("", ""), "--no-history --yes upgrade", 0, nullptr},
+    };
+    CliFolder f("history");
+    JsonDocuments documents(FWUP_JSON_HISTORY_SCHEMA);
+    std::vector<const Row*> recorded;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        write_file(f.dir() / "vm.ini", row.machine_file);
+        const Result r = f.run("--virtual-printer vm.ini --json " + row.args);
+        EXPECT_EQ(r.status, row.status) << r.err;
+        const Json doc = Json::parse(r.out, nullptr, false);
+        ASSERT_FALSE(doc.is_discarded());
+        EXPECT_EQ(doc["history"].is_null(), row.record.is_null()) << doc["history"].dump();
+        if (!row.record.is_null()) {
+            EXPECT_EQ(doc["history"], Json({{"file", (f.dir() / "state" / "fwupgrade" / "history.jsonl").string()},
+                                            {"written", true}}));
+            recorded.push_back(&row);
+        }
+    }
+
+    const Result h = f.run("--json history");
+    EXPECT_EQ(h.status, 0) << h.err;
+    const Json doc = documents.take(h);
+    ASSERT_FALSE(doc.is_discarded());
+    ASSERT_EQ(doc["records"].size(), recorded.size());
+    for (std::size_t i = 0; i < recorded.size(); ++i) {
+        SCOPED_TRACE(recorded[i]->name);
+        const Json& record = doc["records"][i];
+        for (const auto& [key, value] : recorded[i]->record.items()) EXPECT_EQ(record[key], value) << key;
+        EXPECT_EQ(record["program"], "fwupgrade-cli");
+        EXPECT_EQ(record["virtual"], true);
+        EXPECT_EQ(record["image"], "fw.bin");
+        EXPECT_EQ(record["image_size"], 30000);
+        EXPECT_EQ(record["image_sha256"], sha256sum(f.dir() / "fw.bin"));
+        EXPECT_EQ(record["printer_id"], kDeviceId);
+    }
+    // The text form: one line per record, newest last.
+    const Result text = f.run("history");
+    EXPECT_EQ(text.status, 0);
+    EXPECT_EQ(static_cast<std::size_t>(std::count(text.out.begin(), text.out.end(), '\n')), recorded.size());
+    EXPECT_NE(text.out.rfind("(virtual): USB [Printer] (VP-1000) 1.00, fw.bin 30000 bytes SHA-256 "), std::string::npos)
+        << text.out;
+
+    // A line that is not a record is passed over, and said so.
+    std::ofstream(f.dir() / "state" / "fwupgrade" / "history.jsonl", std::ios::app) << "{\"time\": \"cut short\n";
+    const Result damaged = f.run("--json history");
+    EXPECT_EQ(damaged.status, 0);
+    const Json kept = documents.take(damaged);
+    EXPECT_EQ(kept["records"].size(), recorded.size());
+    EXPECT_EQ(kept["problems"], Json::array({"line " + std::to_string(recorded.size() + 1) + " is not a record"}));
+    EXPECT_NE(damaged.err.find("is not a record"), std::string::npos);
+}
+
+// A history that cannot be written is a warning; the upgrade's result stands.
+TEST(CliBlackBox, UnwritableHistoryLeavesTheResultUnchanged) {
+    CliFolder f("unwritable");
+    write_file(f.dir() / "vm.ini", machine("", ""));
+    // A file where the folder should be: no permission bits involved, so it holds for root too.
+    const std::string blocked = "XDG_STATE_HOME='" + (f.dir() / "fw.bin").string() + "'";
+    const Result r = f.run("--virtual-printer vm.ini --yes upgrade", blocked);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Status: Writing complete....Do not turn off until printer is initialized!\n"),
+              std::string::npos);
+    EXPECT_EQ(r.err.rfind("fwupgrade-cli: warning: the history was not written: " + (f.dir() / "fw.bin").string(), 0),
+              0u)
+        << r.err;
+    const Result j = f.run("--virtual-printer vm.ini --yes --json upgrade", blocked);
+    EXPECT_EQ(j.status, 0);
+    const Json doc = Json::parse(j.out, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded());
+    EXPECT_EQ(doc["history"]["written"], false);
+    EXPECT_EQ(doc["exit_status"], 0);
+    // Nothing else was written instead.
+    EXPECT_FALSE(fs::exists(f.dir() / "state"));
 }
 
 }  // namespace

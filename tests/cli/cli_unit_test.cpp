@@ -20,6 +20,8 @@ TEST(CliArguments, AcceptsTheDocumentedForms) {
         std::string config;
         std::string machine;  // empty: none
         bool yes;
+        std::string device = {};  // empty: none
+        bool history = true;
     };
     const std::vector<Row> rows{
         {{"verify"}, Command::Verify, "FWINFO.INI", "", false},
@@ -27,6 +29,10 @@ TEST(CliArguments, AcceptsTheDocumentedForms) {
         {{"--config", "a.ini", "verify"}, Command::Verify, "a.ini", "", false},
         {{"--config=b.ini", "--virtual-printer=vm.ini", "-y", "upgrade"}, Command::Upgrade, "b.ini", "vm.ini", true},
         {{"--virtual-printer", "x y.ini", "upgrade"}, Command::Upgrade, "FWINFO.INI", "x y.ini", false},
+        {{"--device", "/dev/usb/lp1", "upgrade"}, Command::Upgrade, "FWINFO.INI", "", false, "/dev/usb/lp1"},
+        {{"verify", "--device=Printer2", "--no-history"}, Command::Verify, "FWINFO.INI", "", false, "Printer2", false},
+        {{"list"}, Command::List, "FWINFO.INI", "", false},
+        {{"--json", "history"}, Command::History, "FWINFO.INI", "", false},
     };
     for (const Row& row : rows) {
         const ParseResult result = parse_arguments(row.args);
@@ -35,6 +41,8 @@ TEST(CliArguments, AcceptsTheDocumentedForms) {
         EXPECT_EQ(result.options->config, row.config);
         EXPECT_EQ(result.options->virtual_printer.value_or(""), row.machine);
         EXPECT_EQ(result.options->yes, row.yes);
+        EXPECT_EQ(result.options->device.value_or(""), row.device);
+        EXPECT_EQ(result.options->history, row.history);
     }
 }
 
@@ -44,8 +52,15 @@ TEST(CliArguments, RefusesEverythingElseWithAReason) {
         std::string error;
     };
     const std::vector<Row> rows{
-        {{}, "no command: say verify or upgrade"},
-        {{"--yes"}, "no command: say verify or upgrade"},
+        {{}, "no command: say verify, upgrade, list or history"},
+        {{"--yes"}, "no command: say verify, upgrade, list or history"},
+        {{"--device", "upgrade"}, "no command: say verify, upgrade, list or history"},
+        {{"upgrade", "--device"}, "--device needs a device path"},
+        {{"--device=", "upgrade"}, "--device needs a device path"},
+        {{"--device=a", "--device=b", "verify"}, "--device given twice"},
+        {{"--device=/dev/usb/lp0", "list"}, "--device goes with verify or upgrade"},
+        {{"history", "--device", "Printer"}, "--device goes with verify or upgrade"},
+        {{"list", "history"}, "more than one command: history"},
         {{"flash"}, "unknown command flash"},
         {{"verify", "upgrade"}, "more than one command: upgrade"},
         {{"--config"}, "--config needs a file name"},
@@ -71,7 +86,8 @@ TEST(CliArguments, HelpAndVersionAnswerInsteadOfRunning) {
         EXPECT_TRUE(help.error.empty());
         // Every option, the commands and every exit status are in the help.
         for (const char* part : {"--config FILE", "--virtual-printer FILE", "-y,--yes", "--version", "-h,--help",
-                                 "verify|upgrade", "\n  0  verify", "\n  1  ", "\n  2  "}) {
+                                 "--device PATH", "--no-history", "verify|upgrade|list|history", "\n  list ",
+                                 "\n  history ", "\n  0  verify", "\n  1  ", "\n  2  "}) {
             EXPECT_NE(help.text.find(part), std::string::npos) << part << " missing in\n" << help.text;
         }
     }
@@ -79,8 +95,8 @@ TEST(CliArguments, HelpAndVersionAnswerInsteadOfRunning) {
     EXPECT_FALSE(version.options);
     EXPECT_TRUE(version.error.empty());
     EXPECT_EQ(version.text.rfind("fwupgrade-cli 1.", 0), 0u) << version.text;
-    EXPECT_EQ(usage_line(), "usage: fwupgrade-cli [--config FILE] [--virtual-printer FILE] [--yes] [--json] [--check-after] "
-              "verify|upgrade\n");
+    EXPECT_EQ(usage_line(), "usage: fwupgrade-cli [--config FILE] [--virtual-printer FILE] [--device PATH] [--yes] "
+              "[--json] [--check-after] [--no-history] verify|upgrade|list|history\n");
 }
 
 TEST(ConsoleDialog, PrintsOnlyVisibleChangesOfLabelledTexts) {

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "adapters/linux/usblp_printers.h"
 #include "tests/linux/fake_devices.h"
 #include "tests/linux/fake_printers.h"
 #include "usbport/core/usb_port_library.h"
@@ -91,17 +92,22 @@ TEST_F(UsblpLayer, TheSystemsPrintingClassListsThePresentNodesLowestFirst) {
         const char* name;
         std::vector<int> nodes;
         std::vector<std::string> system_class;
+        std::string device = {};  // the node an operator chose
     };
     const std::vector<Row> rows{
         {"nothing attached", {}, {}},
         {"one printer", {0}, {"/dev/usb/lp0"}},
         {"added out of order, with a gap", {7, 2}, {"/dev/usb/lp2", "/dev/usb/lp7"}},
         {"the driver's last node", {15}, {"/dev/usb/lp15"}},
+        {"the chosen node alone", {0, 3}, {"/dev/usb/lp3"}, "/dev/usb/lp3"},
+        {"a chosen node that is not there", {0}, {}, "/dev/usb/lp5"},
     };
     for (const Row& row : rows) {
         FakeDevices bed;
         for (const int node : row.nodes) bed.add_node("usb/lp" + std::to_string(node), "usbmisc");
-        UsblpDeviceLayer layer(test_config());
+        UsblpConfig config = test_config();
+        config.device = row.device;
+        UsblpDeviceLayer layer(config);
         EXPECT_EQ(enumerate(layer, veltport::MS_USBPRINT_GUID), row.system_class) << row.name;
         EXPECT_TRUE(enumerate(layer, veltport::CORVANE_USB_GUID).empty()) << row.name;
     }
@@ -417,6 +423,24 @@ TEST_F(UsblpLibrary, GetDeviceIdAnswersForTheLowestNodeWithAnAcceptedVendor) {
         }
         EXPECT_EQ(layer.open_handles(), 0u) << row.name;
     }
+}
+
+// Listing reads each node's IDs through the driver's requests and writes nothing.
+TEST_F(UsblpLibrary, ListingNamesEveryNodeWithItsIds) {
+    FakePrinter lp0(devices, "usb/lp0", printer("P0", 0x043D), FakePrinter::Carrier::Usb);
+    FakePrinter lp2(devices, "usb/lp2", printer("P2", 0x0550), FakePrinter::Carrier::Usb);
+    const std::vector<AttachedPrinter> printers = list_usblp_printers();
+    ASSERT_EQ(printers.size(), 2u);
+    EXPECT_EQ(printers[0].device, "/dev/usb/lp0");
+    EXPECT_EQ(printers[0].vendor_id, 0x043D);
+    EXPECT_EQ(printers[1].device, "/dev/usb/lp2");
+    EXPECT_EQ(printers[1].vendor_id, 0x0550);
+    EXPECT_EQ(printers[1].identification, "MFG:Virtual;CMD:PJL;MODEL:P2;CLS:PRINTER;");
+    EXPECT_TRUE(printers[1].answers);
+    EXPECT_TRUE(lp0.commands().empty());
+    EXPECT_TRUE(lp2.commands().empty());
+    EXPECT_EQ(listed_node("/dev/usb/lp2", printers), "/dev/usb/lp2");
+    EXPECT_EQ(listed_node("/dev/usb/lp1", printers), std::nullopt);
 }
 
 TEST_F(UsblpLibrary, AnUnpluggedPrinterIsNoPrinter) {

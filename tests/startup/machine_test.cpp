@@ -3,9 +3,15 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "programs/startup/history_file.h"
 #include "sim/machine/virtual_machine.h"
 #include "tests/support/recording_dialog.h"
 
@@ -52,6 +58,77 @@ TEST(Machine, TheVariableChoosesAVirtualMachineAndTheWindowSaysSo) {
         EXPECT_EQ(window.title, row.title);
         EXPECT_EQ(machine->recording_problem(), "");
     }
+}
+
+
+// Where the history goes: an absolute XDG_STATE_HOME, else below HOME.
+TEST(History, FileFollowsTheStateFolder) {
+    struct Row {
+        const char* state;  // nullptr: unset
+        const char* home;
+        std::string path;
+    };
+    const Row rows[] = {
+        {"/s", "/h", "/s/fwupgrade/history.jsonl"},
+        {nullptr, "/h", "/h/.local/state/fwupgrade/history.jsonl"},
+        {"relative/state", "/h", "/h/.local/state/fwupgrade/history.jsonl"},
+        {"", "/h", "/h/.local/state/fwupgrade/history.jsonl"},
+        {nullptr, nullptr, ""},
+    };
+    const std::string state = getenv("XDG_STATE_HOME") ? getenv("XDG_STATE_HOME") : "";
+    const std::string home = getenv("HOME") ? getenv("HOME") : "";
+    for (const Row& row : rows) {
+        row.state ? setenv("XDG_STATE_HOME", row.state, 1) : unsetenv("XDG_STATE_HOME");
+        row.home ? setenv("HOME", row.home, 1) : unsetenv("HOME");
+        EXPECT_EQ(history_path(), row.path) << (row.state ? row.state : "(unset)");
+    }
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    setenv("HOME", home.c_str(), 1);
+}
+
+// Programs appending at once: every line arrives whole, none cut into another.
+TEST(History, LinesOfProgramsWritingAtOnceNeverInterleave) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("fwup-history-" + std::to_string(getpid()));
+    std::filesystem::remove_all(dir);
+    const std::string path = (dir / "new" / "history.jsonl").string();
+    constexpr int kWriters = 4;
+    constexpr int kLines = 200;
+    std::vector<pid_t> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const std::string line = "{\"writer\":" + std::to_string(w) + ",\"pad\":\"" + std::string(3000, static_cast<char>('a' + w)) + "\"}\n";
+            int failures = 0;
+            for (int i = 0; i < kLines; ++i) failures += append_history_line(path, line).empty() ? 0 : 1;
+            _exit(failures == 0 ? 0 : 1);
+        }
+        writers.push_back(pid);
+    }
+    for (const pid_t pid : writers) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    std::string text;
+    std::string problem;
+    ASSERT_TRUE(read_history_file(path, text, problem)) << problem;
+    std::size_t lines = 0;
+    for (std::size_t at = 0; at < text.size(); ++lines) {
+        const std::size_t end = text.find('\n', at);
+        ASSERT_NE(end, std::string::npos);
+        const std::string line = text.substr(at, end - at);
+        const char mark = line.size() > 30 ? line[30] : '?';
+        EXPECT_EQ(line, "{\"writer\":" + std::to_string(mark - 'a') + ",\"pad\":\"" + std::string(3000, mark) + "\"}");
+        at = end + 1;
+    }
+    EXPECT_EQ(lines, static_cast<std::size_t>(kWriters * kLines));
+    // A missing file is an empty history; a folder in the way is a warning naming it.
+    EXPECT_TRUE(read_history_file((dir / "none.jsonl").string(), text, problem));
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(append_history_line(path + "/below-a-file", "{}\n").rfind(path + ": ", 0), 0u);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

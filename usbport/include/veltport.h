@@ -53,6 +53,12 @@ VELTPORT_EXPORT int VELTPORT_CALL GetControlPortName(char* buffer, uint32_t size
 VELTPORT_EXPORT int VELTPORT_CALL GetWritePortName(char* buffer, uint32_t size);
 VELTPORT_EXPORT int VELTPORT_CALL GetReadPortName(char* buffer, uint32_t size);
 
+/* Linux: when this environment variable names a printer's device node
+   (/dev/usb/lp1), the library reaches that printer alone instead of the first
+   one that opens; a node that does not exist is no printer. Windows has no
+   such variable: its library always takes the first printer that opens. */
+#define VELTPORT_DEVICE_VARIABLE "VELTPORT_DEVICE"
+
 typedef int(VELTPORT_CALL* WriteToUsbPortFn)(const unsigned char*, uint32_t, uint32_t*, const char*);
 typedef int(VELTPORT_CALL* ReadFromUsbPortFn)(unsigned char*, uint32_t, uint32_t*, const char*);
 typedef int(VELTPORT_CALL* GetDeviceIDFn)(char*, uint32_t*);

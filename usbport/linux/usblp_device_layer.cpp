@@ -3,6 +3,8 @@
 // error codes the library speaks, here and nowhere else.
 #include "usbport/linux/usblp_device_layer.h"
 
+#include "veltport.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -185,10 +187,15 @@ std::optional<OsVersionInfo> UsblpDeviceLayer::query_os_version() {
 
 DeviceSet UsblpDeviceLayer::create_interface_set(const Guid& interface_class) {
     Members members;
+    const auto add_present = [&members](std::string path) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0) members.paths.push_back(std::move(path));
+    };
     if (interface_class == MS_USBPRINT_GUID) {
-        for (std::uint32_t node = 0; node < config_.node_count; ++node) {
-            struct stat info {};
-            if (::stat(node_path(node).c_str(), &info) == 0) members.nodes.push_back(node);
+        if (!config_.device.empty()) {
+            add_present(config_.device);
+        } else {
+            for (std::uint32_t node = 0; node < config_.node_count; ++node) add_present(node_path(node));
         }
     }
     const DeviceSet set = next_set_++;
@@ -202,21 +209,22 @@ EnumOutcome UsblpDeviceLayer::enum_interface(DeviceSet set, const Guid&, std::ui
         fail(EBADF);
         return EnumOutcome::Failed;
     }
-    if (index >= found->second.nodes.size()) {
+    if (index >= found->second.paths.size()) {
         last_error_ = kErrorNoMoreItems;
         return EnumOutcome::NoMoreItems;
     }
     out = InterfaceRef{};
-    out.opaque[0] = found->second.nodes[index];
+    out.opaque[0] = index;
     return EnumOutcome::Found;
 }
 
 std::optional<std::string> UsblpDeviceLayer::interface_path(DeviceSet set, const InterfaceRef& iface) {
-    if (sets_.count(set) == 0 || iface.opaque[0] >= config_.node_count) {
+    const auto found = sets_.find(set);
+    if (found == sets_.end() || iface.opaque[0] >= found->second.paths.size()) {
         fail(EBADF);
         return std::nullopt;
     }
-    return node_path(static_cast<std::uint32_t>(iface.opaque[0]));
+    return found->second.paths[static_cast<std::size_t>(iface.opaque[0])];
 }
 
 void UsblpDeviceLayer::destroy_interface_set(DeviceSet set) { sets_.erase(set); }
@@ -448,7 +456,12 @@ void UsblpDeviceLayer::debug_output(const char* text) { config_.debug(text); }
 void UsblpDeviceLayer::standard_output(const char* text) { config_.out(text); }
 
 DeviceLayer& usblp_device_layer() {
-    static UsblpDeviceLayer layer;
+    static UsblpDeviceLayer layer([] {
+        UsblpConfig config;
+        const char* chosen = std::getenv(VELTPORT_DEVICE_VARIABLE);
+        if (chosen != nullptr) config.device = chosen;
+        return config;
+    }());
     return layer;
 }
 

@@ -14,6 +14,10 @@ struct UsblpConfig {
     // The driver's nodes are <directory>/lp0 .. lp<node_count - 1>.
     std::string device_directory = "/dev/usb";
     std::uint32_t node_count = 16;
+    // Empty: every present node. Otherwise the one node the library may reach
+    // (the printer an operator chose), the class's only member while it exists.
+    // The layer over the system's own nodes takes it from VELTPORT_DEVICE.
+    std::string device;
     // Longest wait for one read or one write. On an NT 5.x system the library
     // hands the layer no time-out of its own, so these are the layer's: a read
     // waits as long as the program asks for its replies ("1000"), a write as
@@ -34,7 +38,8 @@ struct UsblpConfig {
 
 // The library's device layer over usblp (/dev/usb/lpN). The system's USB
 // printing interface class (MS_USBPRINT_GUID) has the driver's present nodes as
-// members, lowest number first; the maker's own class has none on Linux. A node's
+// members, lowest number first, or only the configured device; the maker's own
+// class has none on Linux. A node's
 // two pipes are the node itself, opened for writing or for reading. Reads and
 // writes wait with poll() and give up after the configured time-out, so a silent
 // printer cannot hang the caller. Handles are the file descriptors.
@@ -86,7 +91,7 @@ private:
     // Types of the layer's own: the standard containers instantiated over them
     // stay hidden inside the shared library, whose only exports are its C functions.
     struct Members {
-        std::vector<std::uint32_t> nodes;
+        std::vector<std::string> paths;
     };
     struct Opened {
         std::uint32_t access = 0;
@@ -114,7 +119,8 @@ private:
     std::uint32_t last_error_ = 0;
 };
 
-// The layer over the system's own nodes, with the default time-outs.
+// The layer over the system's own nodes, with the default time-outs, reaching
+// only the node VELTPORT_DEVICE names when that is set.
 DeviceLayer& usblp_device_layer();
 
 // The driver's private requests (no public header carries them).

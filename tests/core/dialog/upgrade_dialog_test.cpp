@@ -34,6 +34,7 @@ TEST(UpgradeDialog, InitialisesTextsAndTitleInBothModes) {
         std::string virtual_machine;
         std::string title;
         std::string upgrade_caption;
+        std::string printer = {};
     };
     const std::vector<Row> rows = {
         {0, "", "F/W Upgrade Utility for Windows 95/98 (V1.06)", "Upgrade Now"},
@@ -41,6 +42,9 @@ TEST(UpgradeDialog, InitialisesTextsAndTitleInBothModes) {
         // A virtual machine is never taken for a real printer.
         {0, "vm.ini", "[Virtual printer] F/W Upgrade Utility for Windows 95/98 (V1.06)", "Upgrade Now"},
         {1, "vm.ini", "[Virtual printer] Download Demo Utility for Windows 95/98 (V1.01)", "Download Now"},
+        // The printer the start-up chose is named after the title.
+        {0, "vm.ini", "[Virtual printer] F/W Upgrade Utility for Windows 95/98 (V1.06) - [Printer2] (VP-1000)",
+         "Upgrade Now", "[Printer2] (VP-1000)"},
     };
     for (const auto& row : rows) {
         DialogRig rig;
@@ -48,6 +52,7 @@ TEST(UpgradeDialog, InitialisesTextsAndTitleInBothModes) {
         rig.settings.file_version = 100;
         DialogServices services = rig.services();
         services.virtual_machine = row.virtual_machine;
+        services.printer = row.printer;
         UpgradeDialog dialog(rig.settings, kWindows95, services);
         RecordingDialog controls;
         EXPECT_TRUE(dialog.initialise(controls));
@@ -88,7 +93,13 @@ TEST(UpgradeDialog, BindsTheLibraryAfterTheTitleAndStopsWhenItIsMissing) {
 TEST(UpgradeDialog, ButtonsRunTheirCommands) {
     DialogRig rig;
     rig.ports.script.replies = {test::version_reply(0, "105")};
-    UpgradeDialog dialog(rig.settings, kWindows2000, rig.services());
+    // Only the download is reported for the history, with the status it ended on.
+    std::vector<std::string> downloads;
+    DialogServices services = rig.services();
+    services.after_download = [&](const RunFacts& facts, const std::string& status) {
+        downloads.push_back(status + " " + std::to_string(facts.bytes_sent));
+    };
+    UpgradeDialog dialog(rig.settings, kWindows2000, services);
     RecordingDialog controls;
     ASSERT_TRUE(dialog.initialise(controls));
     rig.usb_port.script.replies = {test::version_reply(0, "105")};
@@ -107,6 +118,7 @@ TEST(UpgradeDialog, ButtonsRunTheirCommands) {
     EXPECT_EQ(rig.usb_port.data(), test::pattern(100));
     EXPECT_EQ(controls.end_result, 0);
     EXPECT_FALSE(dialog.usb().loaded()) << "Exit released the library";
+    EXPECT_EQ(downloads, std::vector<std::string>{std::string(text::kWritingComplete) + " 100"});
 }
 
 TEST(UpgradeDialog, ExitButtonReleasesTheLibrary) {

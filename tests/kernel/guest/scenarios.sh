@@ -95,10 +95,10 @@ INI
 }
 
 # Runs fwupgrade-cli in the scenario's folder, as an operator would: the
-# settings and ./libveltport.so beside it. Nothing may hang: CLI_LIMIT
-# seconds at most (60 unless a scenario says otherwise).
+# settings and ./libveltport.so beside it, the history in the folder too.
+# Nothing may hang: CLI_LIMIT seconds at most (60 unless a scenario says otherwise).
 cli() {
-  (cd $R && timeout ${CLI_LIMIT:-60} fwupgrade-cli --yes "$@" > $R/cli.out 2> $R/cli.err)
+  (cd $R && XDG_STATE_HOME=$R/state timeout ${CLI_LIMIT:-60} fwupgrade-cli --yes "$@" > $R/cli.out 2> $R/cli.err)
   CLI_RC=$?
 }
 
@@ -460,6 +460,34 @@ sc_replug() {
   cli verify
   exit_status 0 && has "F/W Version: 1.00" && has "Status: Ready to upgrade..." &&
     expect "$PORTS" ports
+}
+
+# Choosing the printer: list names it, --device reaches that node (or a link
+# to it) alone, and a path that names no printer is refused before anything is
+# sent. The library itself finds no printer at a node VELTPORT_DEVICE names
+# that is not there. A download the printer refused is recorded with the node.
+sc_device() {
+  random_file image.bin 65536
+  settings image.bin
+  printer --download-status 1 || return 1
+  cli list
+  exit_status 0 && has "USB /dev/usb/lp0: VP-1000, vendor 0x043D, ID $ID" || return 1
+  ln -s /dev/usb/lp0 $R/chosen
+  cli --device $R/chosen verify
+  exit_status 0 && has "F/W Version: 1.00" && has "Printer: /dev/usb/lp0 (VP-1000)" || return 1
+  cli --device /dev/usb/lp1 upgrade
+  exit_status 2 || return 1
+  grep -qF 'fwupgrade-cli: --device /dev/usb/lp1 names no printer; the USB printers attached: /dev/usb/lp0 (VP-1000)' \
+    $R/cli.err || { why "no refusal: $(cat $R/cli.err)"; return 1; }
+  [ ! -s $R/cli.out ] || { why "the refused run printed: $(cat $R/cli.out)"; return 1; }
+  [ "$(received_size)" = 0 ] || { why "image bytes arrived"; return 1; }
+  # (The library's own "Failed to open" text, without a line break, comes first.)
+  (export VELTPORT_DEVICE=/dev/usb/lp1; probe device-id) > $R/probe.out 2>&1
+  grep -q "device-id ok=0 " $R/probe.out || { why "the library found a printer at /dev/usb/lp1: $(cat $R/probe.out)"; return 1; }
+  cli --device /dev/usb/lp0 upgrade
+  exit_status 1 && has "Status: Printer is busy...!" || return 1
+  grep -q '"device":"/dev/usb/lp0".*"status":"Printer is busy...!"' $R/state/fwupgrade/history.jsonl ||
+    { why "history: $(cat $R/state/fwupgrade/history.jsonl 2>&1)"; return 1; }
 }
 
 # --- runner ---------------------------------------------------------------
