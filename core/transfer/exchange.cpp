@@ -39,6 +39,11 @@ std::uint32_t lpt_identify(ParallelPort& port, TransferState& state) {
     return std::min(returned, kDeviceIdCapacity);
 }
 
+bool lpt_send_command(ParallelPort& port, const CommandBytes& command) {
+    std::uint32_t written = 0;
+    return port.write(command.bytes.data(), command.length, written) && written >= command.length;
+}
+
 std::uint32_t lpt_read_reply(ParallelPort& port, TransferState& state, std::uint32_t length) {
     length = std::min(length, kReplyBufferSize);
     std::uint32_t got = 0;

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "core/transfer/command_set.h"
 #include "core/transfer/procedures.h"
 
 // Steps that the verify and download procedures share: the carriers' calls as
@@ -48,6 +49,11 @@ bool configure_timeouts(ParallelPort& port);
 // The identification query over LPT into the device-ID buffer; the byte count
 // the port reported, 0 when the request failed.
 std::uint32_t lpt_identify(ParallelPort& port, TransferState& state);
+
+// One write of the whole command; true only when all of it went out. A write
+// that reports success with fewer bytes has lost the command's end, which the
+// printer would join with whatever comes next.
+bool lpt_send_command(ParallelPort& port, const CommandBytes& command);
 
 // One read of up to `length` bytes into the reply buffer's start; the count
 // read, 0 when the read failed.

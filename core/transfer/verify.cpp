@@ -113,9 +113,7 @@ void verify_lpt(TransferContext& ctx) {
     start_version_exchange(state, ctx.settings.esc);
     ctx.clock.sleep_ms(kBeforeCommandWait);
 
-    const CommandBytes command = command_bytes(Command::VersionQuery, ctx.settings.esc);
-    std::uint32_t written = 0;
-    if (!port->write(command.bytes.data(), command.length, written)) {
+    if (!exchange::lpt_send_command(*port, command_bytes(Command::VersionQuery, ctx.settings.esc))) {
         set_status(ctx.dialog, text::kWritingVersionCommandError);
         return;
     }

@@ -84,7 +84,13 @@ public:
         if (from_nth(state_->writes, state_->faults.fail_writes_from)) return fail(kTimeoutText);
         VirtualPrinter* printer = device().printer;
         if (printer == nullptr) return fail(kTimeoutText);
-        written = static_cast<std::uint32_t>(printer->receive(data, length));
+        const bool short_write = from_nth(state_->writes, state_->faults.short_writes_from) && length > 0;
+        const std::uint32_t offered = short_write ? length - 1 : length;
+        written = static_cast<std::uint32_t>(printer->receive(data, offered));
+        if (short_write && written == offered) {
+            last_error_ = kTimeoutText;
+            return true;
+        }
         if (written == length) return true;
         // A printer that stops taking data makes the write time out. Like a
         // comm write, one that moved some bytes reports success with the count.

@@ -157,6 +157,10 @@ std::vector<VerifyRow> verify_rows() {
              lpt1(s);
              s.lpt_faults.fail_writes_from = 1;
          }, kWritingVersionCommandError, "...", false, 500, Carrier::None},
+        {"lpt query written short", [](Scene& s) {
+             lpt1(s);
+             s.lpt_faults.short_writes_from = 1;
+         }, kWritingVersionCommandError, "...", false, 500, Carrier::None},
 
         // Which systems reach the USB printer through the library.
         {"98 with the printer on lpt", [](Scene& s) {

@@ -47,8 +47,8 @@ public:
         auto& script = ports_.script;
         if (access_ == PortAccess::ReadWrite) {
             if (script.command_write_fails) return false;
-            ports_.commands.emplace_back(data, data + length);
-            written = length;
+            written = script.command_write_short && length > 0 ? length - 1 : length;
+            ports_.commands.emplace_back(data, data + written);
             return true;
         }
         const std::uint64_t taken = ports_.data.size();

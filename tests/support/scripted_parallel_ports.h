@@ -22,6 +22,7 @@ struct LptScript {
     // One entry per read, copied from its start; when none is left a read brings 0 bytes.
     std::deque<std::vector<std::uint8_t>> replies;
     bool command_write_fails = false;  // writes on the read-write handle
+    bool command_write_short = false;  // ... report success with the last byte lost
     // Data bytes (write-only handle) taken before a write call fails, or before
     // a write reports success having written fewer bytes than asked.
     std::optional<std::uint64_t> data_fail_after;

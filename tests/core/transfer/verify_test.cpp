@@ -196,6 +196,8 @@ TEST(VerifyLpt, EveryEnding) {
          text::kModelNotMatched, "...", false, {}},
         {"command write fails", [](TransferRig& r) { r.ports.script.command_write_fails = true; },
          text::kWritingVersionCommandError, "...", false, {500}},
+        {"command written short", [](TransferRig& r) { r.ports.script.command_write_short = true; },
+         text::kWritingVersionCommandError, "...", false, {500}},
         {"short reply read again at once",
          [](TransferRig& r) { r.ports.script.replies = {version_reply(0, "099", 1), version_reply(0, "105")}; },
          text::kReadyToUpgrade, "1.05", true, all},
