@@ -84,6 +84,38 @@ TEST(EnvironmentCheckTest, TheSystemClassStaysChosenOnceFound) {
     expect_all_released(rig.tree);
 }
 
+// A member whose enumeration fails is passed over, but a run of failures ends
+// the search: an enumeration that has broken down never reports its end.
+TEST(DiscoveryTest, ARunOfEnumerationFailuresEndsTheSearch) {
+    struct Row {
+        const char* name;
+        std::string members;  // f: its enumeration fails; h: held by another process; p: a printer
+        bool found;
+        std::uint64_t enumerations;
+    };
+    const std::vector<Row> rows = {
+        {"63 failing members, then the printer", std::string(63, 'f') + "p", true, 64},
+        {"64 failing members end the search", std::string(64, 'f') + "p", false, 64},
+        {"a member between two runs starts the count again",
+         std::string(40, 'f') + "h" + std::string(40, 'f') + "p", true, 82},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig rig(kWin2000);
+        for (std::size_t i = 0; i < row.members.size(); ++i) {
+            UsbDevice& member = rig.add_printer(MS_USBPRINT_GUID, "M" + std::to_string(i));
+            if (row.members[i] == 'f') member.faults.enumeration_failures = UsbFaults::kAlways;
+            if (row.members[i] == 'h') member.openable = false;
+        }
+        char path[UsbPortLibrary::kDeviceNameSize] = {};
+        UniqueHandle device = rig.lib.OpenUsbDevice(MS_USBPRINT_GUID, path);
+        EXPECT_EQ(static_cast<bool>(device), row.found);
+        EXPECT_EQ(rig.tree.counters().enumerations, row.enumerations);
+        device.reset();
+        expect_all_released(rig.tree);
+    }
+}
+
 TEST(DiscoveryTest, TakesTheLowestMemberThatOpens) {
     struct Row {
         const char* name;

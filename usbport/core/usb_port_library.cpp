@@ -141,15 +141,21 @@ UniqueHandle UsbPortLibrary::open_dev() {
 UniqueHandle UsbPortLibrary::OpenUsbDevice(const Guid& cls, char* path, std::size_t max_path) {
     UniqueDeviceSet set(*layer_, layer_->create_interface_set(cls));
     if (!set) return {};
-    // The index cannot run past the 32-bit range; a layer that never reports
-    // the end still stops there.
+    // A member that fails to enumerate is passed over, but a run of failures
+    // means the enumeration itself has broken down and will never report its
+    // end: the search stops there instead of asking for 2^32 members.
+    // (The index cannot run past the 32-bit range either.)
+    std::uint32_t failures_in_a_row = 0;
     for (std::uint32_t index = 0;; ++index) {
         InterfaceRef iface;
         const EnumOutcome outcome = layer_->enum_interface(set.get(), cls, index, iface);
         if (outcome == EnumOutcome::NoMoreItems) break;
         if (outcome == EnumOutcome::Found) {
+            failures_in_a_row = 0;
             UniqueHandle device = OpenOneDevice(set.get(), iface, path, max_path);
             if (device) return device;
+        } else if (++failures_in_a_row == kMaxEnumerationFailures) {
+            break;
         }
         if (index == UINT32_MAX) break;
     }

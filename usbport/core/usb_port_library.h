@@ -37,6 +37,9 @@ public:
     static constexpr std::size_t kMaxPipeDevicePath = kDeviceNameSize - 1 - kPipeSuffixLength;
     // A time-out text travels in an 8-byte block with its NUL.
     static constexpr std::size_t kTimeoutBlock = 8;
+    // Members in a row whose enumeration fails (other than "no more items")
+    // before a search gives up.
+    static constexpr std::uint32_t kMaxEnumerationFailures = 64;
     static constexpr std::uint32_t kDeviceIdAttempts = 5;
     static constexpr std::uint32_t kDeviceIdRetryPauseMs = 100;
     static constexpr std::uint32_t kTrailingReadPauseMs = 500;
