@@ -423,8 +423,9 @@ TEST(PortNameTest, PipeNamesWithoutAPrinter) {
     expect_all_released(rig.tree);
 }
 
-// Device paths near the length of the library's texts: each use refuses a path
-// it cannot hold as if no interface were there, and nothing is written past a
+// Device paths near the length of the library's texts: every use refuses a
+// path that a cached pipe name could not hold, as if no interface were there,
+// so identification and transfers never part ways; nothing is written past a
 // buffer (the sanitizer would see it).
 TEST(PortNameTest, OverlongDevicePathsCountAsNotFound) {
     struct Row {
@@ -435,8 +436,8 @@ TEST(PortNameTest, OverlongDevicePathsCountAsNotFound) {
         int write;        // WriteToUsbPort result
     };
     const std::vector<Row> rows = {
-        {247, 1, 1, 1, 0}, {248, 1, 1, 1, 2}, {249, 1, 1, 0, 2},
-        {254, 1, 1, 0, 2}, {255, 1, 1, 0, 2}, {256, 0, 0, 0, 2}, {600, 0, 0, 0, 2},
+        {247, 1, 1, 1, 0}, {248, 0, 0, 0, 2}, {249, 0, 0, 0, 2},
+        {254, 0, 0, 0, 2}, {255, 0, 0, 0, 2}, {256, 0, 0, 0, 2}, {600, 0, 0, 0, 2},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.length);
@@ -470,9 +471,12 @@ TEST(PortNameTest, OverlongDevicePathsCountAsNotFound) {
 
 TEST(PortNameTest, AnOverlongFirstPathLeavesTheNextPrinter) {
     Rig rig(kWin2000);
-    rig.add_printer(MS_USBPRINT_GUID, std::string(250, 'x'));
-    rig.add_printer(MS_USBPRINT_GUID, "short");
-    ASSERT_EQ(rig.lib.USBCheckEnvironment(), 1u);
+    rig.add_printer(MS_USBPRINT_GUID, std::string(250, 'x'), device_id("MODEL:LONG;"));
+    rig.add_printer(MS_USBPRINT_GUID, "short", device_id("MODEL:SHORT;"));
+    char id[256];
+    std::uint32_t capacity = 255;
+    ASSERT_EQ(rig.lib.GetDeviceID(id, &capacity), 1);
+    EXPECT_STREQ(id, "MODEL:SHORT;") << "identified where the transfers go";
     const unsigned char data[1] = {0};
     std::uint32_t written = 0;
     ASSERT_EQ(rig.lib.WriteToUsbPort(data, 1, &written, "1000"), 0);

@@ -200,8 +200,7 @@ int UsbPortLibrary::USBGetControlPortName(char* buffer, std::uint32_t size, std:
 
 int UsbPortLibrary::GetUsbPortName() {
     if (bGetUsbPort == 1) return 1;
-    if (!USBGetControlPortName(ControlPort.data(), static_cast<std::uint32_t>(ControlPort.size()),
-                               kMaxCachedDevicePath)) {
+    if (!USBGetControlPortName(ControlPort.data(), static_cast<std::uint32_t>(ControlPort.size()))) {
         bGetUsbPort = 0;
         return 0;
     }
@@ -410,7 +409,7 @@ int UsbPortLibrary::GetControlPortName(char* buffer, std::uint32_t size) {
 }
 
 int UsbPortLibrary::pipe_name(const char* pipe, char* buffer, std::uint32_t size) {
-    if (!GetUsbDeviceFileName(interface_class(), completeDeviceName.data(), kMaxPipeDevicePath)) {
+    if (!GetUsbDeviceFileName(interface_class(), completeDeviceName.data())) {
         print("Failed to GetUsbDeviceFileName\n");
         return 0;
     }
