@@ -11,6 +11,8 @@ PlatformFlags detect_platform(const OsVersion& version) {
         flags.is_nt = true;
         flags.is_win2000 = version.major == 5;
     }
+    // Windows 2000's USB printer driver is trusted to name the right device.
+    flags.usb_model_check = !flags.is_nt || version.compare_model_over_usb;
     return flags;
 }
 

@@ -55,8 +55,7 @@ void verify_usb(TransferContext& ctx) {
     }
     state.facts.identification = std::string(identification_text(state.device_id));
     ctx.clock.sleep_ms(kUsbIdentifyWait);
-    // Windows 2000's USB printer driver is trusted to name the right device.
-    if (!ctx.flags.is_nt &&
+    if (ctx.flags.usb_model_check &&
         !model_matches(identification_text(state.device_id), ctx.settings.model_name, ctx.is_lead_byte)) {
         set_status(ctx.dialog, text::kModelNotMatched);
         return;

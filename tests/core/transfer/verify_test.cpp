@@ -83,11 +83,17 @@ TEST(VerifyUsb, EveryEnding) {
          text::kModelNotMatched, "...", false, {100}},
         {"other model on Windows 2000 is not compared",
          [](TransferRig& r) {
-             r.flags = {true, false, true};
+             r.flags = {true, false, true, false};
              r.usb_port.script.device_id = "MFG:Test;MODEL:Model Y;";
              r.usb_port.script.replies = {version_reply(0, "105")};
          },
          text::kReadyToUpgrade, "1.05", true, all},
+        {"other model on an NT system that asks for the check",
+         [](TransferRig& r) {
+             r.flags = {true, false, true, true};
+             r.usb_port.script.device_id = "MFG:Test;MODEL:Model Y;";
+         },
+         text::kModelNotMatched, "...", false, {100}},
         {"command write fails",
          [](TransferRig& r) { r.usb_port.script.command_write_result = VELTPORT_TRANSFER_FAILED; },
          text::kWritingVersionCommandError, "...", false, {100, 500}},
@@ -190,7 +196,7 @@ TEST(VerifyLpt, EveryEnding) {
          text::kDeviceNotResponding, "...", false, {5000}},
         {"other model, even on Windows 2000",
          [](TransferRig& r) {
-             r.flags = {true, false, true};
+             r.flags = {true, false, true, false};
              r.ports.script.device_id = "MODEL:model x;";
          },
          text::kModelNotMatched, "...", false, {}},

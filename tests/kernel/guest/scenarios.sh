@@ -79,13 +79,15 @@ printer_stop() {
 
 # --- the host side --------------------------------------------------------
 
-# Writes FWINFO.INI for an image of the given name (demo when $2 is 1).
+# Writes FWINFO.INI for an image of the given name (demo when $2 is 1), for
+# the model $3 (VP-1000, the gadget printer's, unless given).
 settings() {
+  model=${3:-VP-1000}
   cat > $R/FWINFO.INI <<INI
 [Download]
-Model=VP-1000
+Model=$model
 
-[VP-1000]
+[$model]
 FW_File=$1
 File_Ver=106
 ESC=0
@@ -223,6 +225,18 @@ sc_demo() {
   printer || return 1
   cli upgrade
   exit_status 0 && has "Status: Ready to download demo image..." && has "$COMPLETE" && same_image demo.bin
+}
+
+# The settings are for another model than the printer's: over USB, as over
+# LPT, Linux compares the model with the printer's device ID, so the verify
+# stops there and the upgrade is never offered; no image byte is sent.
+sc_other_model() {
+  random_file image.bin 65536
+  settings image.bin 0 VP-2000
+  printer || return 1
+  cli upgrade
+  exit_status 1 && has "Status: Model not matched...!" && ! grep -q '^F/W Version:' $R/cli.out &&
+    [ "$(received_size)" = 0 ] || { [ -s $R/why ] || why "a version was read or image bytes arrived"; return 1; }
 }
 
 sc_busy() {
