@@ -13,6 +13,7 @@
 #include "core/dialog/upgrade_dialog.h"
 #include "programs/cli/cli_options.h"
 #include "programs/cli/console_dialog.h"
+#include "programs/cli/library_texts.h"
 #include "programs/cli/run_report.h"
 #include "programs/startup/machine.h"
 #include "sim/machine/virtual_machine.h"
@@ -51,9 +52,13 @@ ConsoleDialog::Answerer make_answerer(const CliOptions& options, CliIo& io) {
 }
 
 // Presses the buttons the command asks for, on whichever machine is given.
+// `library_texts`, when given, holds what the USB port library printed.
 int run_dialog(const CliOptions& options, CliIo& io, std::ostream& lines, startup::Machine& machine,
-               RunReport& report) {
+               RunReport& report, LibraryTexts* library_texts = nullptr) {
     ConsoleDialog console(lines, io.err_is_terminal ? &io.err : nullptr, make_answerer(options, io), &report);
+    if (library_texts != nullptr) {
+        console.before_each_line([library_texts](std::ostream& to) { library_texts->pass_on(to); });
+    }
     UpgradeApp app(AppEnvironment{machine.os_version(), machine.services(), options.config});
     app.init_instance([&](UpgradeDialog& dialog) {
         report.settings = dialog.settings();
@@ -124,7 +129,12 @@ int run_parsed(const ParseResult& parsed, CliIo& io, std::ostream& lines, RunRep
                 "this build has no adapters for real printers on this system; "
                 "run against a virtual printer with --virtual-printer FILE");
         }
-        return run_dialog(options, io, lines, *system, report);
+        // The real USB port library prints on standard output, in lines of
+        // its own that must not run into the CLI's.
+        const std::unique_ptr<LibraryTexts> library_texts = LibraryTexts::capture();
+        if (!library_texts) return run_dialog(options, io, lines, *system, report);
+        std::ostream& shown = &lines == &io.out ? library_texts->original() : lines;
+        return run_dialog(options, io, shown, *system, report, library_texts.get());
     }
 
     std::string error;
