@@ -47,7 +47,8 @@ std::unique_ptr<ParallelPort> open_lpt(ParallelPorts& ports, std::int32_t lpt, P
 bool configure_timeouts(ParallelPort& port);
 
 // The identification query over LPT into the device-ID buffer; the byte count
-// the port reported, 0 when the request failed.
+// the port reported, whatever the request's result: a driver whose answer
+// fills the buffer reports an overflow along with the bytes it stored.
 std::uint32_t lpt_identify(ParallelPort& port, TransferState& state);
 
 // One write of the whole command; true only when all of it went out. A write

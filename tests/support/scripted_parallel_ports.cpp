@@ -39,7 +39,7 @@ public:
         returned = static_cast<std::uint32_t>(std::min<std::size_t>(id.size(), capacity));
         // Like a raw driver answer: no terminating zero of its own.
         std::memcpy(buf, id.data(), returned);
-        return true;
+        return !ports_.script.device_id_overflow;
     }
 
     bool write(const std::uint8_t* data, std::uint32_t length, std::uint32_t& written) override {

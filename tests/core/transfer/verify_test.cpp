@@ -186,6 +186,12 @@ TEST(VerifyLpt, EveryEnding) {
              r.ports.script.replies = {version_reply(1, "105")};
          },
          text::kReadyToUpgrade, "1.05", true, {5000, 500, 2000}},
+        {"identification that overflows the buffer counts by its bytes",
+         [](TransferRig& r) {
+             r.ports.script.device_id_overflow = true;
+             r.ports.script.replies = {version_reply(0, "105")};
+         },
+         text::kReadyToUpgrade, "1.05", true, all},
         {"no identification", [](TransferRig& r) { r.ports.script.device_id_failures = 2; },
          text::kDeviceNotResponding, "...", false, {}},
         {"no identification with ESC",
