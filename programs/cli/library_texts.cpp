@@ -31,15 +31,15 @@ namespace fwup::cli {
 namespace {
 
 constexpr int kStdout = 1;
-// Far more than the library prints between two of the CLI's lines (a line or
-// two per printer searched).
-constexpr unsigned kPipeSize = 65536;
 // Sent after the texts to mark where they end: they are C strings, so no text
 // holds a zero byte.
 constexpr char kMarker = '\0';
 
 bool make_pipe(int (&ends)[2]) {
 #if defined(_WIN32)
+    // Far more than the library prints between two of the CLI's lines (a line
+    // or two per printer searched).
+    constexpr unsigned kPipeSize = 65536;
     return _pipe(ends, kPipeSize, _O_BINARY) == 0;
 #else
     if (pipe(ends) != 0) return false;
