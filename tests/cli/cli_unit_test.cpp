@@ -155,8 +155,6 @@ TEST(LibraryTexts, EndEveryTextBeforeTheCliGoesOn) {
         {"nothing printed", {}, ""},
         {"a text without a line end", {"Failed to open () = 259"}, "Failed to open () = 259\n"},
         {"a text with its line end", {"FAILED to open A\n"}, "FAILED to open A\n"},
-        {"several texts", {"FAILED to open A\n", "Failed to open (A) = 32"},
-         "FAILED to open A\nFailed to open (A) = 32\n"},
         {"more than a pipe's read at once", {std::string(10000, 'x')}, std::string(10000, 'x') + "\n"},
     };
     for (const Row& row : rows) {

@@ -44,7 +44,6 @@ TEST(PlatformFlags, FollowTheReportedVersion) {
         {"NT family, minor 10", OsVersion{OsVersion::kWindowsNt, 4, 10}, true, false, false, false},
         {"NT 5.0 that asks for the model check over USB", OsVersion{OsVersion::kWindowsNt, 5, 0, true}, true,
          false, true, true},
-        {"9x family that asks for it too", OsVersion{OsVersion::kWindows9x, 4, 10, true}, false, true, false, true},
         {"Win32s", OsVersion{0, 3, 10}, false, false, false, true},
         {"unknown platform", OsVersion{3, 5, 10}, false, false, false, true},
         {"failed query", std::nullopt, false, false, false, true},
