@@ -44,8 +44,8 @@ std::vector<Name> names_in(std::string_view text) {
         const std::string_view line = trim(text.substr(0, end));
         text.remove_prefix(std::min(end + 1, text.size()));
         if (!line.empty() && line.front() == '[') {
-            const std::size_t close = line.rfind(']');
-            if (close != std::string_view::npos && close > 0) section = std::string(trim(line.substr(1, close - 1)));
+            // Up to the first ']', or the whole rest of a line without one.
+            section = std::string(trim(line.substr(1, line.find(']', 1) - 1)));
             continue;
         }
         const std::size_t equals = line.find('=');

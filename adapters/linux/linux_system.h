@@ -21,11 +21,12 @@ inline constexpr char kLinuxUsbPortLibraryFile[] = "libveltport.so";
 // Linux presents itself as Windows 2000 (NT 5.0): the program then loads the
 // USB port library and runs its USB variants, and the library searches the
 // system's USB printing class, whose members are the usblp nodes. What follows
-// is the NT family's behaviour: no model check over USB, and "Upgrade Now"
-// enabled again after a transfer.
+// is the NT family's behaviour ("Upgrade Now" enabled again after a transfer),
+// except that the model is compared over USB too: usblp hands over any
+// printer, whatever its model.
 class LinuxOsVersion final : public OsVersionSource {
 public:
-    static constexpr OsVersion kAnswer{OsVersion::kWindowsNt, 5, 0};
+    static constexpr OsVersion kAnswer{OsVersion::kWindowsNt, 5, 0, true};
     std::optional<OsVersion> query() override { return kAnswer; }
 };
 

@@ -43,6 +43,8 @@ public:
     }
 
     bool query_device_id(std::uint8_t* buf, std::uint32_t capacity, std::uint32_t& returned) override {
+        // A driver whose answer does not fit fails the call with ERROR_MORE_DATA
+        // and still reports the bytes it stored; the count goes back either way.
         DWORD count = 0;
         const BOOL ok = DeviceIoControl(handle_, kQueryDeviceIdCode, nullptr, 0, buf, capacity, &count, nullptr);
         returned = count;

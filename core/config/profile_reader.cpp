@@ -15,6 +15,15 @@ std::string_view trim_blanks(std::string_view text) {
     return text;
 }
 
+// Around a value Windows also drops vertical tabs (0x0B), as blanks.
+bool is_value_blank(char c) { return is_blank(c) || c == '\v'; }
+
+std::string_view trim_value(std::string_view text) {
+    while (!text.empty() && is_value_blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && is_value_blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
 // What a C API would see of the text: everything up to the first zero byte.
 std::string_view as_c_string(std::string_view text) {
     return text.substr(0, std::min(text.find('\0'), text.size()));
@@ -89,14 +98,11 @@ Profile Profile::parse(std::string_view bytes) {
         if (line.empty() || line.front() == ';') continue;
 
         if (line.front() == '[') {
-            const std::size_t close = line.rfind(']');
-            if (close != std::string_view::npos && close > 0) {
-                profile.sections_.push_back(
-                    Section{std::string(trim_blanks(line.substr(1, close - 1))), {}});
-                current = &profile.sections_.back();
-                continue;
-            }
-            // No closing bracket: not a header, read on as an ordinary line.
+            // The name ends at the first ']', or with the line when there is none.
+            const std::string_view name = line.substr(1, line.find(']', 1) - 1);
+            profile.sections_.push_back(Section{std::string(trim_blanks(name)), {}});
+            current = &profile.sections_.back();
+            continue;
         }
 
         if (current == nullptr) continue;
@@ -104,7 +110,7 @@ Profile Profile::parse(std::string_view bytes) {
         if (equals == std::string_view::npos) continue;
 
         const std::string_view key = trim_blanks(line.substr(0, equals));
-        const std::string_view value = as_c_string(unquote(trim_blanks(line.substr(equals + 1))));
+        const std::string_view value = as_c_string(unquote(trim_value(line.substr(equals + 1))));
         current->entries.push_back(Entry{std::string(key), std::string(value)});
     }
     return profile;

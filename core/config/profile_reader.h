@@ -14,12 +14,13 @@ namespace fwup {
 //
 // File rules:
 // - `[name]` opens a section; blanks before `[` and around the name are
-//   dropped, text after the last `]` on the line is ignored. A line that starts
-//   with `[` but has no `]` is an ordinary line.
+//   dropped. The name ends at the first `]` (in `[a]b]` it is `a`), and text
+//   after it is ignored; a line that starts with `[` but has no `]` opens a
+//   section too, named by the rest of the line.
 // - `key = value`: blanks (space, tab) around the key and the value are
-//   dropped; the first `=` separates them. Then one outer pair of matching
-//   double or single quotes is removed from the value. A line without `=`
-//   holds no key.
+//   dropped, and around the value vertical tabs as well; the first `=`
+//   separates them. Then one outer pair of matching double or single quotes is
+//   removed from the value. A line without `=` holds no key.
 // - A line whose first non-blank character is `;` is a comment; there are no
 //   trailing comments. Lines before the first section cannot be read.
 // - Names match without regard to (ASCII) case. The first copy of a section

@@ -12,6 +12,8 @@ PlatformFlags detect_platform(const OsVersion& version) {
         flags.is_win2000 = version.major == 5;
         flags.is_vista_or_later = version.major >= 6;
     }
+    // Windows 2000's USB printer driver is trusted to name the right device.
+    flags.usb_model_check = !flags.is_nt || version.compare_model_over_usb;
     return flags;
 }
 

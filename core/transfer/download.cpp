@@ -101,10 +101,8 @@ public:
         port_ = exchange::open_lpt(ctx_.ports, ctx_.settings.lpt, PortAccess::ReadWrite);
         if (!port_) return lpt_early_failure(text::kFailedToOpenLpt);
         if (!exchange::configure_timeouts(*port_)) return lpt_early_failure(text::kFailedToSetCommState);
-        const CommandBytes command = download_command();
-        std::uint32_t written = 0;
         ctx_.state.facts.download_command_sent = true;
-        if (!port_->write(command.bytes.data(), command.length, written)) {
+        if (!exchange::lpt_send_command(*port_, download_command())) {
             return lpt_early_failure(text::kWritingDownloadCommandError);
         }
         ctx_.clock.sleep_ms(kReplyWait);

@@ -35,8 +35,13 @@ bool configure_timeouts(ParallelPort& port) {
 std::uint32_t lpt_identify(ParallelPort& port, TransferState& state) {
     state.device_id.fill(0);
     std::uint32_t returned = 0;
-    if (!port.query_device_id(state.device_id.data(), kDeviceIdCapacity, returned)) return 0;
+    static_cast<void>(port.query_device_id(state.device_id.data(), kDeviceIdCapacity, returned));
     return std::min(returned, kDeviceIdCapacity);
+}
+
+bool lpt_send_command(ParallelPort& port, const CommandBytes& command) {
+    std::uint32_t written = 0;
+    return port.write(command.bytes.data(), command.length, written) && written >= command.length;
 }
 
 std::uint32_t lpt_read_reply(ParallelPort& port, TransferState& state, std::uint32_t length) {

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "core/transfer/command_set.h"
 #include "core/transfer/procedures.h"
 
 // Steps that the verify and download procedures share: the carriers' calls as
@@ -46,8 +47,14 @@ std::unique_ptr<ParallelPort> open_lpt(ParallelPorts& ports, std::int32_t lpt, P
 bool configure_timeouts(ParallelPort& port);
 
 // The identification query over LPT into the device-ID buffer; the byte count
-// the port reported, 0 when the request failed.
+// the port reported, whatever the request's result: a driver whose answer
+// fills the buffer reports an overflow along with the bytes it stored.
 std::uint32_t lpt_identify(ParallelPort& port, TransferState& state);
+
+// One write of the whole command; true only when all of it went out. A write
+// that reports success with fewer bytes has lost the command's end, which the
+// printer would join with whatever comes next.
+bool lpt_send_command(ParallelPort& port, const CommandBytes& command);
 
 // One read of up to `length` bytes into the reply buffer's start; the count
 // read, 0 when the read failed.

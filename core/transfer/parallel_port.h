@@ -24,8 +24,9 @@ public:
     virtual bool get_timeouts(CommTimeouts& out) = 0;
     virtual bool set_timeouts(const CommTimeouts& in) = 0;
     // The printer's IEEE 1284 device ID as bare text from buf[0] (control code 17
-    // on Windows). `returned` is the byte count the request reported; the
-    // procedures take a failed request as no answer.
+    // on Windows). `returned` is the byte count the request reported, also
+    // when it failed (0 when it stored nothing): the procedures count a query
+    // as answered by its bytes, not by its result.
     virtual bool query_device_id(std::uint8_t* buf, std::uint32_t capacity, std::uint32_t& returned) = 0;
     virtual bool write(const std::uint8_t* data, std::uint32_t length, std::uint32_t& written) = 0;
     virtual bool read(std::uint8_t* buf, std::uint32_t length, std::uint32_t& got) = 0;

@@ -24,7 +24,9 @@ private:
 }  // namespace
 
 std::unique_ptr<ImageFile> StdImageFiles::open(const std::string& path) {
-    std::unique_ptr<InputFile> file = InputFile::open(path);
+    // Unshared: nobody can change the image between the size taken at the
+    // start and the last block sent.
+    std::unique_ptr<InputFile> file = InputFile::open(path, InputFile::Sharing::None);
     // Directories and devices are no images.
     if (!file || file->kind() != InputFile::Kind::Regular) return nullptr;
     return std::make_unique<SystemImageFile>(std::move(file));

@@ -55,8 +55,7 @@ void verify_usb(TransferContext& ctx) {
     }
     state.facts.identification = std::string(identification_text(state.device_id));
     ctx.clock.sleep_ms(kUsbIdentifyWait);
-    // Windows 2000's USB printer driver is trusted to name the right device.
-    if (!ctx.flags.is_nt &&
+    if (ctx.flags.usb_model_check &&
         !model_matches(identification_text(state.device_id), ctx.settings.model_name, ctx.is_lead_byte)) {
         set_status(ctx.dialog, text::kModelNotMatched);
         return;
@@ -113,9 +112,7 @@ void verify_lpt(TransferContext& ctx) {
     start_version_exchange(state, ctx.settings.esc);
     ctx.clock.sleep_ms(kBeforeCommandWait);
 
-    const CommandBytes command = command_bytes(Command::VersionQuery, ctx.settings.esc);
-    std::uint32_t written = 0;
-    if (!port->write(command.bytes.data(), command.length, written)) {
+    if (!exchange::lpt_send_command(*port, command_bytes(Command::VersionQuery, ctx.settings.esc))) {
         set_status(ctx.dialog, text::kWritingVersionCommandError);
         return;
     }

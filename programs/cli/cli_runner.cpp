@@ -14,6 +14,7 @@
 #include "core/dialog/upgrade_dialog.h"
 #include "programs/cli/cli_options.h"
 #include "programs/cli/console_dialog.h"
+#include "programs/cli/library_texts.h"
 #include "programs/cli/run_report.h"
 #include "programs/startup/history_file.h"
 #include "programs/startup/machine.h"
@@ -53,9 +54,13 @@ ConsoleDialog::Answerer make_answerer(const CliOptions& options, CliIo& io) {
 }
 
 // Presses the buttons the command asks for, on whichever machine is given.
+// `library_texts`, when given, holds what the USB port library printed.
 int run_dialog(const CliOptions& options, CliIo& io, std::ostream& lines, startup::Machine& machine,
-               RunReport& report) {
+               RunReport& report, LibraryTexts* library_texts = nullptr) {
     ConsoleDialog console(lines, io.err_is_terminal ? &io.err : nullptr, make_answerer(options, io), &report);
+    if (library_texts != nullptr) {
+        console.before_each_line([library_texts](std::ostream& to) { library_texts->pass_on(to); });
+    }
     UpgradeApp app(AppEnvironment{machine.os_version(), machine.services(), options.config});
     app.init_instance([&](UpgradeDialog& dialog) {
         report.settings = dialog.settings();
@@ -107,10 +112,12 @@ const char* command_name(Command command) {
 
 constexpr std::string_view kHowToChoose = "--device";
 
-// Verify or upgrade on `machine`, once it is decided which printer the run talks to.
+// Verify or upgrade on `machine`, once it is decided which printer the run
+// talks to; `library_texts` as for run_dialog().
 int run_procedures(const CliOptions& options, CliIo& io, std::ostream& lines, startup::Machine& machine,
-                   RunReport& report) {
-    const int status = run_dialog(options, io, lines, machine, report);
+                   RunReport& report, LibraryTexts* library_texts = nullptr) {
+    const int status = run_dialog(options, io, lines, machine, report, library_texts);
+    if (library_texts != nullptr) library_texts->pass_on(lines);
     const DeviceChoice& choice = machine.choice();
     // With several printers, or one named, the operator is told which one it was.
     if (choice.outcome == DeviceChoice::Outcome::Chosen || choice.usb_count > 1) {
@@ -165,7 +172,12 @@ int run_parsed(const ParseResult& parsed, CliIo& io, std::ostream& lines, RunRep
         // Decided before anything runs: a refusal sends nothing to any printer.
         const DeviceChoice choice = system->choose_printer(options.device, intent, kHowToChoose);
         if (choice.refused()) return refuse(choice.message);
-        return run_procedures(options, io, lines, *system, report);
+        // The real USB port library prints on standard output, in lines of
+        // its own that must not run into the CLI's.
+        const std::unique_ptr<LibraryTexts> library_texts = LibraryTexts::capture();
+        if (!library_texts) return run_procedures(options, io, lines, *system, report);
+        std::ostream& shown = &lines == &io.out ? library_texts->original() : lines;
+        return run_procedures(options, io, shown, *system, report, library_texts.get());
     }
 
     std::string error;

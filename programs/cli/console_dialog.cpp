@@ -155,6 +155,7 @@ bool ConsoleDialog::ended() const {
 void ConsoleDialog::print_line(const std::string& line) {
     const bool redraw = progress_drawn_;
     clear_progress();
+    if (before_line_) before_line_(out_);
     out_ << line << '\n';
     out_.flush();
     if (redraw) draw_progress();

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "core/dialog/dialog_controls.h"
 #include "system/threads/threads.h"
@@ -28,6 +29,9 @@ public:
     void restart();
     // A line of the front end's own, e.g. "Check: ...".
     void note(const std::string& line);
+    // Called before each line with the stream the line goes to, so that what
+    // another writer left unfinished is ended first.
+    void before_each_line(std::function<void(std::ostream&)> hook) { before_line_ = std::move(hook); }
 
     void set_title(const std::string& text) override;
     void set_text(int control_id, const std::string& text) override;
@@ -61,6 +65,7 @@ private:
     std::ostream* progress_;
     Answerer answer_;
     RunReport* report_;
+    std::function<void(std::ostream&)> before_line_;
     std::string title_;
     std::map<int, std::string> texts_;
     std::map<int, bool> enabled_;

@@ -15,6 +15,7 @@ namespace {
 constexpr const char* kTimeoutText = "The semaphore timeout period has expired.";
 constexpr const char* kNotReadyText = "The device is not ready.";
 constexpr const char* kAccessDeniedText = "Access is denied.";
+constexpr const char* kMoreDataText = "More data is available.";
 
 }  // namespace
 
@@ -67,7 +68,9 @@ public:
         if (printer == nullptr) return fail(kNotReadyText);
         const std::optional<std::string> id = printer->identify();
         if (!id) return fail(kNotReadyText);
-        // The bare text from the first byte, ended by a zero byte when there is room.
+        // The bare text from the first byte, ended by a zero byte when there is
+        // room. One longer than the buffer fills it, and the driver reports the
+        // overflow along with the bytes it stored.
         const std::uint32_t text = static_cast<std::uint32_t>(std::min<std::size_t>(id->size(), capacity));
         std::memcpy(buf, id->data(), text);
         returned = text;
@@ -75,6 +78,7 @@ public:
             buf[text] = 0;
             ++returned;
         }
+        if (id->size() > capacity) return fail(kMoreDataText);
         return true;
     }
 
@@ -84,7 +88,13 @@ public:
         if (from_nth(state_->writes, state_->faults.fail_writes_from)) return fail(kTimeoutText);
         VirtualPrinter* printer = device().printer;
         if (printer == nullptr) return fail(kTimeoutText);
-        written = static_cast<std::uint32_t>(printer->receive(data, length));
+        const bool short_write = from_nth(state_->writes, state_->faults.short_writes_from) && length > 0;
+        const std::uint32_t offered = short_write ? length - 1 : length;
+        written = static_cast<std::uint32_t>(printer->receive(data, offered));
+        if (short_write && written == offered) {
+            last_error_ = kTimeoutText;
+            return true;
+        }
         if (written == length) return true;
         // A printer that stops taking data makes the write time out. Like a
         // comm write, one that moved some bytes reports success with the count.

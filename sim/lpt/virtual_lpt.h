@@ -25,6 +25,8 @@ public:
         std::uint32_t fail_writes_from = 0;    // the Nth write and every later one fail, sending nothing
         std::uint32_t fail_reads_from = 0;     // the Nth read and every later one time out with nothing
         bool fail_set_timeouts = false;        // every time-out write fails
+        std::uint32_t short_writes_from = 0;   // the Nth write and every later one lose their last byte
+                                               // and report success, as a comm write that timed out
     };
 
     VirtualLptPorts();

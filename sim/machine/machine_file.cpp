@@ -123,6 +123,7 @@ void read_machine_section(SectionReader& in, MachineConfig& config) {
     in.number("LptOpenFailsFrom", config.lpt_faults.fail_open_from);
     in.number("LptTimeoutsFailFrom", config.lpt_faults.fail_timeouts_from);
     in.number("LptWritesFailFrom", config.lpt_faults.fail_writes_from);
+    in.number("LptShortWritesFrom", config.lpt_faults.short_writes_from);
     in.number("LptReadsFailFrom", config.lpt_faults.fail_reads_from);
 }
 

@@ -249,8 +249,13 @@ std::unique_ptr<VirtualMachine> VirtualMachine::create(const MachineConfig& conf
                 return nullptr;
             }
             const Recording* sink = out.get();
-            // Streamed straight to the file, so memory stays flat for any image.
-            printer->set_image_sink([sink](const std::uint8_t* data, std::size_t length) { sink->write(data, length); });
+            // Streamed straight to the file, so memory stays flat for any image,
+            // and flushed with every write: the file holds the whole image by
+            // the time the program says it is written, not only once it ends.
+            printer->set_image_sink([sink](const std::uint8_t* data, std::size_t length) {
+                sink->write(data, length);
+                std::fflush(sink->file.get());
+            });
             m.recordings.push_back(std::move(out));
         }
         if (!setup.transcript.empty()) {

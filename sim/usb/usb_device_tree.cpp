@@ -17,6 +17,22 @@ using veltport::InterfaceRef;
 
 namespace {
 
+// ERROR_INVALID_PARAMETER: what a driver answers a request of the wrong size.
+constexpr std::uint32_t kErrorInvalidParameter = 87;
+constexpr std::uint32_t kRequestInputSize = 8;
+
+// The output size the printer driver takes with each of its requests; 0 for a
+// request it does not know.
+std::uint32_t request_output_size(std::uint32_t code) {
+    switch (code) {
+        case veltport::GET_DEVICE_DESCRIPTOR:
+        case veltport::GET_DEVICE_ID: return 4096;
+        case veltport::SET_WRITE_TIMEOUT:
+        case veltport::SET_READ_TIMEOUT: return 8;
+        default: return 0;
+    }
+}
+
 constexpr std::string_view kWritePipeSuffix = "\\PIPE00";
 constexpr std::string_view kReadPipeSuffix = "\\PIPE01";
 constexpr std::uint16_t kProductId = 0x0001;
@@ -235,6 +251,12 @@ bool UsbDeviceTree::io_control(Handle handle, std::uint32_t code, const void* in
     OpenHandle* open_handle = find_handle(handle);
     if (open_handle == nullptr) return fail(veltport::kErrorInvalidHandle);
     if (open_handle->endpoint != Endpoint::Control) return fail(veltport::kErrorInvalidFunction);
+    // The driver takes its requests with exactly these sizes: a library that
+    // passes others fails here, as it would with the real driver.
+    const std::uint32_t output_size = request_output_size(code);
+    if (output_size != 0 && (in == nullptr || in_size != kRequestInputSize || out == nullptr || out_size != output_size)) {
+        return fail(kErrorInvalidParameter);
+    }
     if (!open_handle->device->present) return fail(veltport::kErrorDeviceNotConnected);
     return answer_request(*open_handle->device, code, in, in_size, out, out_size, returned);
 }

@@ -13,10 +13,14 @@ namespace fwup {
 class InputFile {
 public:
     enum class Kind { Regular, Directory, Other };
+    // What others may do with the file while it is open. Windows enforces it;
+    // POSIX systems have no such modes, and there the file is always shared.
+    enum class Sharing { ReadWrite, None };
 
-    // nullptr when the file does not exist or cannot be opened. Windows opens
-    // no directory this way; elsewhere one opens with Kind::Directory.
-    static std::unique_ptr<InputFile> open(const std::string& path);
+    // nullptr when the file does not exist or cannot be opened (on Windows
+    // also when `sharing` conflicts with another open). Windows opens no
+    // directory this way; elsewhere one opens with Kind::Directory.
+    static std::unique_ptr<InputFile> open(const std::string& path, Sharing sharing = Sharing::ReadWrite);
 
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;

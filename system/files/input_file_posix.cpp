@@ -8,7 +8,7 @@
 
 namespace fwup {
 
-std::unique_ptr<InputFile> InputFile::open(const std::string& path) {
+std::unique_ptr<InputFile> InputFile::open(const std::string& path, Sharing /*sharing*/) {
     int fd = -1;
     do {
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

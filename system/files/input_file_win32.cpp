@@ -8,11 +8,11 @@ namespace {
 HANDLE as_handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 }  // namespace
 
-std::unique_ptr<InputFile> InputFile::open(const std::string& path) {
-    // Others may read and write it meanwhile, as with the C runtime's fopen.
-    // (FILE_SHARE_DELETE is refused by the Windows 9x family.)
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+std::unique_ptr<InputFile> InputFile::open(const std::string& path, Sharing sharing) {
+    // Shared, others may read and write it meanwhile, as with the C runtime's
+    // fopen. (FILE_SHARE_DELETE is refused by the Windows 9x family.)
+    const DWORD share = sharing == Sharing::ReadWrite ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     // Devices (LPT1, CON, pipes) are no regular files.
     const Kind kind = GetFileType(file) == FILE_TYPE_DISK ? Kind::Regular : Kind::Other;

@@ -431,6 +431,32 @@ TEST(CliBlackBox, RealSystemLooksForTheLibraryInTheCurrentFolder) {
     EXPECT_EQ(r.out, "Message: Can't find 'libveltport.so' file\n");
 }
 
+// With the library in the current folder it is loaded and asked, and prints
+// its own texts on standard output (with --json: standard error, with the
+// lines). Whatever it prints, no text of its runs into the CLI's next line:
+// "Failed to open (...) = N", its text when no USB printer is found, has no
+// line end of its own.
+TEST(CliBlackBox, RealLibrarysTextsNeverRunIntoTheNextLine) {
+    CliFolder f("library-texts");
+    fs::create_symlink(FWUP_VELTPORT_LIBRARY, f.dir() / "libveltport.so");
+    for (const bool json : {false, true}) {
+        SCOPED_TRACE(json ? "--json" : "lines");
+        const Result r = f.run(json ? "--json verify" : "verify");
+        const std::string& lines = json ? r.err : r.out;
+        EXPECT_EQ(lines.rfind(kHeader, 0), 0u) << lines;
+        std::istringstream in(lines);
+        int statuses = 0;
+        for (std::string line; std::getline(in, line);) {
+            const std::size_t status = line.find("Status: ");
+            if (status == std::string::npos) continue;
+            ++statuses;
+            EXPECT_EQ(status, 0u) << line;
+        }
+        EXPECT_GE(statuses, 1) << lines;
+        EXPECT_EQ(lines.back(), '\n');
+    }
+}
+
 TEST(CliBlackBox, ConfigElsewhereNamesItsImageRelativeToTheCurrentFolder) {
     CliFolder f("config");
     write_file(f.dir() / "settings" / "demo.ini", "[Download]\nModel=VP-1000\n[VP-1000]\nFW_File=fw.bin\nDemo=1\n");

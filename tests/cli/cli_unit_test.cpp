@@ -9,6 +9,7 @@
 #include "programs/cli/cli_options.h"
 #include "programs/cli/cli_runner.h"
 #include "programs/cli/console_dialog.h"
+#include "programs/cli/library_texts.h"
 
 namespace fwup::cli {
 namespace {
@@ -156,6 +157,55 @@ TEST(ConsoleDialog, DrawsProgressOnlyWhileShownAndClearsItAroundLines) {
     dialog.set_progress_range(0xFFFFFFFFu);
     dialog.set_progress_pos(0xFFFFFFFFu);
     EXPECT_EQ(bar.str(), drawn) << "hidden again";
+}
+
+// What the USB port library prints on standard output reaches the CLI's lines
+// in its own form, but always ends its line before the next one of the CLI's.
+TEST(LibraryTexts, EndEveryTextBeforeTheCliGoesOn) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> printed;
+        std::string passed_on;
+    };
+    const std::vector<Row> rows = {
+        {"nothing printed", {}, ""},
+        {"a text without a line end", {"Failed to open () = 259"}, "Failed to open () = 259\n"},
+        {"a text with its line end", {"FAILED to open A\n"}, "FAILED to open A\n"},
+        {"more than a pipe's read at once", {std::string(10000, 'x')}, std::string(10000, 'x') + "\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::ostringstream shown;
+        {
+            const std::unique_ptr<LibraryTexts> texts = LibraryTexts::capture();
+            ASSERT_TRUE(texts);
+            for (const std::string& text : row.printed) std::fputs(text.c_str(), stdout);
+            texts->pass_on(shown);
+            EXPECT_EQ(shown.str(), row.passed_on);
+            texts->pass_on(shown);
+            EXPECT_EQ(shown.str(), row.passed_on) << "passed on once";
+        }
+    }
+}
+
+// A library that prints more than the pipe holds between two lines must not
+// stop the program; what does not fit may be lost.
+TEST(LibraryTexts, MoreThanThePipeHoldsDoesNotStopTheProgram) {
+    std::ostringstream shown;
+    {
+        const std::unique_ptr<LibraryTexts> texts = LibraryTexts::capture();
+        ASSERT_TRUE(texts);
+        const std::string flood(1 << 20, 'y');
+        std::fputs(flood.c_str(), stdout);
+        texts->pass_on(shown);
+        std::fputs("after", stdout);
+        texts->pass_on(shown);
+        std::clearerr(stdout);
+    }
+    const std::string got = shown.str();
+    ASSERT_GE(got.size(), 6u);
+    EXPECT_EQ(got.find_first_not_of('y'), got.find('\n')) << "a run of the flood, ended";
+    EXPECT_EQ(got.substr(got.size() - 6), "after\n");
 }
 
 // The terminal's bar, drawn on the same stream as the lines: full before the

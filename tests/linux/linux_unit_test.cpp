@@ -102,6 +102,8 @@ TEST(LinuxPlatform, ProgramAndLibraryBothSeeAnNt5System) {
     EXPECT_TRUE(flags.is_nt);
     EXPECT_TRUE(flags.is_win2000);
     EXPECT_FALSE(flags.is_win98);
+    // usblp hands over a printer of any model: it is compared over USB too.
+    EXPECT_TRUE(flags.usb_model_check);
 
     veltport::UsblpDeviceLayer layer;
     const auto version = layer.query_os_version();

@@ -44,6 +44,7 @@ struct Scenario {
     std::string verify_status;
     std::optional<std::string> download_status_text;  // empty: the button stays off
     bool program_ends = false;
+    std::string model = "VP-1000";  // the configured model; the printers are VP-1000s
 };
 
 void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
@@ -86,7 +87,7 @@ TEST_P(LinuxProgram, RunsVerifyAndDownloadOnThePortsOfLinux) {
     }
 
     UpgradeSettings settings;
-    settings.model_name = "VP-1000";
+    settings.model_name = scenario.model;
     settings.firmware_file = "fw.bin";
     settings.file_version = 106;
     settings.demo = scenario.demo;
@@ -132,6 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"UsbDemo", Attached::Usb, "100", 0, 1, text::kReadyToDownloadDemo, text::kWritingComplete, false},
         Scenario{"UsbBusy", Attached::Usb, "100", 1, 0, text::kReadyToUpgrade, text::kPrinterBusy, false},
         Scenario{"UsbUpToDate", Attached::Usb, "106", 0, 0, text::kNoUpgradeRequired, std::nullopt, false},
+        Scenario{"UsbOtherModel", Attached::Usb, "100", 0, 0, text::kModelNotMatched, std::nullopt, false, "VP-2000"},
         Scenario{"UsbSilent", Attached::SilentUsb, "100", 0, 0, text::kReadingVersionDataError, std::nullopt, false},
         Scenario{"LptUpgrade", Attached::Lpt, "100", 0, 0, text::kReadyToUpgrade, text::kWritingComplete, true},
         Scenario{"LptUpToDate", Attached::Lpt, "106", 0, 0, text::kUpgradeNotNecessary, std::nullopt, false},

@@ -151,6 +151,8 @@ std::vector<DownloadRow> download_rows() {
          [](Rig& r) { r.machine->lpt().set_faults({0, 2, 0, 0, false}); }},
         {"lpt command write fails", lpt1, kWritingDownloadCommandError, Ending::Untouched, 0, 0, {},
          [](Rig& r) { r.machine->lpt().set_faults({0, 0, 2, 0, false}); }},
+        {"lpt command written short", lpt1, kWritingDownloadCommandError, Ending::Untouched, 0, 0, {},
+         [](Rig& r) { r.machine->lpt().set_faults({0, 0, 0, 0, false, 2}); }},
         {"lpt reply lost", lpt1, kReadingCommandError, Ending::Untouched, 500, 0, kDownload,
          [](Rig& r) { r.machine->lpt().set_faults({0, 0, 0, 2, false}); }},
         {"lpt port cannot be reopened for the data", lpt1, kFailedToOpenLpt, Ending::LptReopen, 3500, 0, kDownload,

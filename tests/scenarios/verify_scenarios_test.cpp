@@ -90,6 +90,10 @@ std::vector<VerifyRow> verify_rows() {
              esc(s);
              s.printer.device_id_failures = 1;
          }, kReadyToUpgrade, "1.00", true, 7500, Carrier::Lpt1},
+        {"lpt identification longer than the buffer: the driver's overflow", [](Scene& s) {
+             lpt1(s);
+             s.printer.device_id = kDeviceId + "DES:" + std::string(300, 'x') + ";";
+         }, kReadyToUpgrade, "1.00", true, 2500, Carrier::Lpt1},
         {"lpt identification never answers", [](Scene& s) {
              lpt1(s);
              s.printer.device_id_failures = 2;
@@ -156,6 +160,10 @@ std::vector<VerifyRow> verify_rows() {
         {"lpt query write fails", [](Scene& s) {
              lpt1(s);
              s.lpt_faults.fail_writes_from = 1;
+         }, kWritingVersionCommandError, "...", false, 500, Carrier::None},
+        {"lpt query written short", [](Scene& s) {
+             lpt1(s);
+             s.lpt_faults.short_writes_from = 1;
          }, kWritingVersionCommandError, "...", false, 500, Carrier::None},
 
         // Which systems reach the USB printer through the library.

@@ -39,7 +39,7 @@ public:
         returned = static_cast<std::uint32_t>(std::min<std::size_t>(id.size(), capacity));
         // Like a raw driver answer: no terminating zero of its own.
         std::memcpy(buf, id.data(), returned);
-        return true;
+        return !ports_.script.device_id_overflow;
     }
 
     bool write(const std::uint8_t* data, std::uint32_t length, std::uint32_t& written) override {
@@ -47,8 +47,8 @@ public:
         auto& script = ports_.script;
         if (access_ == PortAccess::ReadWrite) {
             if (script.command_write_fails) return false;
-            ports_.commands.emplace_back(data, data + length);
-            written = length;
+            written = script.command_write_short && length > 0 ? length - 1 : length;
+            ports_.commands.emplace_back(data, data + written);
             return true;
         }
         const std::uint64_t taken = ports_.data.size();

@@ -19,9 +19,11 @@ struct LptScript {
     CommTimeouts initial_timeouts{10, 11, 12, 13, 14};
     std::string device_id = "MFG:Test;CMD:PJL;MODEL:Model X;";
     std::uint32_t device_id_failures = 0;  // the first N queries answer nothing
+    bool device_id_overflow = false;       // answered queries fail, as when the ID overflows the buffer
     // One entry per read, copied from its start; when none is left a read brings 0 bytes.
     std::deque<std::vector<std::uint8_t>> replies;
     bool command_write_fails = false;  // writes on the read-write handle
+    bool command_write_short = false;  // ... report success with the last byte lost
     // Data bytes (write-only handle) taken before a write call fails, or before
     // a write reports success having written fewer bytes than asked.
     std::optional<std::uint64_t> data_fail_after;

@@ -197,6 +197,38 @@ TEST(EnvironmentCheckTest, TheSystemClassStaysChosenOnceFound) {
     expect_all_released(rig.tree);
 }
 
+// A member whose enumeration fails is passed over, but a run of failures ends
+// the search: an enumeration that has broken down never reports its end.
+TEST(DiscoveryTest, ARunOfEnumerationFailuresEndsTheSearch) {
+    struct Row {
+        const char* name;
+        std::string members;  // f: its enumeration fails; h: held by another process; p: a printer
+        bool found;
+        std::uint64_t enumerations;
+    };
+    const std::vector<Row> rows = {
+        {"63 failing members, then the printer", std::string(63, 'f') + "p", true, 64},
+        {"64 failing members end the search", std::string(64, 'f') + "p", false, 64},
+        {"a member between two runs starts the count again",
+         std::string(40, 'f') + "h" + std::string(40, 'f') + "p", true, 82},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig rig(kWin2000);
+        for (std::size_t i = 0; i < row.members.size(); ++i) {
+            UsbDevice& member = rig.add_printer(MS_USBPRINT_GUID, "M" + std::to_string(i));
+            if (row.members[i] == 'f') member.faults.enumeration_failures = UsbFaults::kAlways;
+            if (row.members[i] == 'h') member.openable = false;
+        }
+        char path[UsbPortLibrary::kDeviceNameSize] = {};
+        UniqueHandle device = rig.lib.OpenUsbDevice(MS_USBPRINT_GUID, path);
+        EXPECT_EQ(static_cast<bool>(device), row.found);
+        EXPECT_EQ(rig.tree.counters().enumerations, row.enumerations);
+        device.reset();
+        expect_all_released(rig.tree);
+    }
+}
+
 TEST(DiscoveryTest, TakesTheLowestMemberThatOpens) {
     struct Row {
         const char* name;
@@ -504,8 +536,9 @@ TEST(PortNameTest, PipeNamesWithoutAPrinter) {
     expect_all_released(rig.tree);
 }
 
-// Device paths near the length of the library's texts: each use refuses a path
-// it cannot hold as if no interface were there, and nothing is written past a
+// Device paths near the length of the library's texts: every use refuses a
+// path that a cached pipe name could not hold, as if no interface were there,
+// so identification and transfers never part ways; nothing is written past a
 // buffer (the sanitizer would see it).
 TEST(PortNameTest, OverlongDevicePathsCountAsNotFound) {
     struct Row {
@@ -516,8 +549,8 @@ TEST(PortNameTest, OverlongDevicePathsCountAsNotFound) {
         int write;        // WriteToUsbPort result
     };
     const std::vector<Row> rows = {
-        {247, 1, 1, 1, 0}, {248, 1, 1, 1, 2}, {249, 1, 1, 0, 2},
-        {254, 1, 1, 0, 2}, {255, 1, 1, 0, 2}, {256, 0, 0, 0, 2}, {600, 0, 0, 0, 2},
+        {247, 1, 1, 1, 0}, {248, 0, 0, 0, 2}, {249, 0, 0, 0, 2},
+        {254, 0, 0, 0, 2}, {255, 0, 0, 0, 2}, {256, 0, 0, 0, 2}, {600, 0, 0, 0, 2},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.length);
@@ -551,9 +584,12 @@ TEST(PortNameTest, OverlongDevicePathsCountAsNotFound) {
 
 TEST(PortNameTest, AnOverlongFirstPathLeavesTheNextPrinter) {
     Rig rig(kWin2000);
-    rig.add_printer(MS_USBPRINT_GUID, std::string(250, 'x'));
-    rig.add_printer(MS_USBPRINT_GUID, "short");
-    ASSERT_EQ(rig.lib.USBCheckEnvironment(), 1u);
+    rig.add_printer(MS_USBPRINT_GUID, std::string(250, 'x'), device_id("MODEL:LONG;"));
+    rig.add_printer(MS_USBPRINT_GUID, "short", device_id("MODEL:SHORT;"));
+    char id[256];
+    std::uint32_t capacity = 255;
+    ASSERT_EQ(rig.lib.GetDeviceID(id, &capacity), 1);
+    EXPECT_STREQ(id, "MODEL:SHORT;") << "identified where the transfers go";
     const unsigned char data[1] = {0};
     std::uint32_t written = 0;
     ASSERT_EQ(rig.lib.WriteToUsbPort(data, 1, &written, "1000"), 0);

@@ -15,6 +15,9 @@
 //                                     it takes in control ID's font (WM_GETFONT)
 //                                     against the control's width, as
 //                                     "fits|cut WIDTH/LINE TEXT"
+//   probe open-file PATH read|write   open a file from a second handle, as
+//                                     another program would: "opened", or
+//                                     "refused ERROR" with the system's code
 //
 // TITLE is a top-level window's whole title. MS is how long to wait for it
 // (default 10000). Exit status 0 when done, 1 when not, 2 on bad usage.
@@ -406,14 +409,29 @@ int fail(const char* what, const std::string& detail) {
 int usage() {
     std::printf(
         "usage: probe dump|click|close|key|try-close|wait-text|wait-gone|responsive|screenshot|text-width TITLE "
-        "...\n");
+        "...\n       probe open-file PATH read|write\n");
     return 2;
+}
+
+// Whether another program could open the file now, sharing everything.
+int open_file(const char* path, const std::string& mode) {
+    const DWORD access = mode == "write" ? GENERIC_WRITE : GENERIC_READ;
+    HANDLE file = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        std::printf("refused %lu\n", GetLastError());
+        return 1;
+    }
+    CloseHandle(file);
+    std::printf("opened\n");
+    return 0;
 }
 
 int run(int argc, char** argv) {
     if (argc < 3) return usage();
     const std::string command = argv[1];
     const std::string title = argv[2];
+    if (command == "open-file") return argc >= 4 ? open_file(argv[2], argv[3]) : usage();
 
     if (command == "wait-gone") {
         const DWORD wait = wait_arg(argc, argv, 3);

@@ -432,6 +432,12 @@ case_virtual_demo_real_time() {
   check "still open after the verify" probe dump "$VM_DEMO_TITLE" 0
   check "Download Now" probe click "$VM_DEMO_TITLE" 1000
   check "downloading" probe wait-text "$VM_DEMO_TITLE" 1008 "Downloading...Do not turn off your printer.!"
+  # The image is open without sharing until its last block: another program
+  # can neither rewrite it nor read it meanwhile.
+  for mode in write read; do
+    opened=$(probe open-file "Z:$case_dir/demo.prn" $mode | tr -d '\r')
+    [ "$opened" = "refused 32" ] || fail "the image could be opened for $mode during the download: $opened"
+  done
   check "answers during the transfer's waits" probe responsive "$VM_DEMO_TITLE" 500
   expect_progress "$VM_DEMO_TITLE" "visible=1 range=0..4096"
   check "screenshot" probe screenshot "$VM_DEMO_TITLE" "$FWUP_ARTIFACTS/wine-dialog-downloading.png"
@@ -439,6 +445,8 @@ case_virtual_demo_real_time() {
   check "complete" probe wait-text "$VM_DEMO_TITLE" 1008 \
     "Writing complete....Do not turn off until printer is initialized!" 20000
   expect_progress "$VM_DEMO_TITLE" "visible=1 range=0..4096 pos=4096"  # the whole image: a full bar
+  opened=$(probe open-file "Z:$case_dir/demo.prn" write | tr -d '\r')
+  [ "$opened" = opened ] || fail "the image is still held after the transfer: $opened"
   check "answers during the 20-second wait" probe responsive "$VM_DEMO_TITLE" 500
   check "closing during the 20-second wait" probe try-close "$VM_DEMO_TITLE"
   expect_control "$VM_DEMO_TITLE" 1001 'text="Exit" enabled=0 visible=1'

@@ -236,16 +236,22 @@ UniqueHandle UsbPortLibrary::OpenUsbDevice(const Guid& cls, char* path, std::siz
                                            std::uint16_t* vendor_from_ids) {
     UniqueDeviceSet set(*layer_, layer_->create_interface_set(cls));
     if (!set) return {};
-    // The index cannot run past the 32-bit range; a layer that never reports
-    // the end still stops there.
+    // A member that fails to enumerate is passed over, but a run of failures
+    // means the enumeration itself has broken down and will never report its
+    // end: the search stops there instead of asking for 2^32 members.
+    // (The index cannot run past the 32-bit range either.)
+    std::uint32_t failures_in_a_row = 0;
     for (std::uint32_t index = 0;; ++index) {
         InterfaceRef iface;
         const EnumOutcome outcome = layer_->enum_interface(set.get(), cls, index, iface);
         if (outcome == EnumOutcome::NoMoreItems) break;
         if (outcome == EnumOutcome::Found) {
+            failures_in_a_row = 0;
             UniqueHandle device = OpenOneDevice(set.get(), iface, path, max_path);
             if (device && vendor_from_ids) *vendor_from_ids = vendor_from_hardware_ids(set.get(), iface);
             if (device) return device;
+        } else if (++failures_in_a_row == kMaxEnumerationFailures) {
+            break;
         }
         if (index == UINT32_MAX) break;
     }
@@ -290,8 +296,7 @@ int UsbPortLibrary::USBGetControlPortName(char* buffer, std::uint32_t size, std:
 
 int UsbPortLibrary::GetUsbPortName() {
     if (bGetUsbPort == 1) return 1;
-    if (!USBGetControlPortName(ControlPort.data(), static_cast<std::uint32_t>(ControlPort.size()),
-                               kMaxCachedDevicePath)) {
+    if (!USBGetControlPortName(ControlPort.data(), static_cast<std::uint32_t>(ControlPort.size()))) {
         bGetUsbPort = 0;
         return 0;
     }
@@ -522,7 +527,7 @@ int UsbPortLibrary::GetControlPortName(char* buffer, std::uint32_t size) {
 }
 
 int UsbPortLibrary::pipe_name(const char* pipe, char* buffer, std::uint32_t size) {
-    if (!GetUsbDeviceFileName(interface_class(), completeDeviceName.data(), kMaxPipeDevicePath)) {
+    if (!GetUsbDeviceFileName(interface_class(), completeDeviceName.data())) {
         print("Failed to GetUsbDeviceFileName\n");
         return 0;
     }

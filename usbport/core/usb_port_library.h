@@ -43,15 +43,17 @@ public:
     static constexpr std::size_t kPortNameSize = 255;
     static constexpr std::size_t kPipeNameSize = 32;
     static constexpr std::size_t kDeviceIdArea = 4096;
-    // Longest device path each use can hold: the plain path, a cached control
-    // path that still leaves room for "\PIPE00", and completeDeviceName with
-    // "\PIPE00" appended in place. Longer paths count as interfaces not found.
-    static constexpr std::size_t kMaxDevicePath = kDeviceNameSize - 1;
+    // Longest device path the library takes: a cached control path whose pipe
+    // names ("\PIPE00") still fit the 255-byte cache. Every search passes over
+    // longer paths as interfaces not found, so that identification and the
+    // transfers always reach the same interface.
     static constexpr std::size_t kPipeSuffixLength = 7;
-    static constexpr std::size_t kMaxCachedDevicePath = kPortNameSize - 1 - kPipeSuffixLength;
-    static constexpr std::size_t kMaxPipeDevicePath = kDeviceNameSize - 1 - kPipeSuffixLength;
+    static constexpr std::size_t kMaxDevicePath = kPortNameSize - 1 - kPipeSuffixLength;
     // A time-out text travels in an 8-byte block with its NUL.
     static constexpr std::size_t kTimeoutBlock = 8;
+    // Members in a row whose enumeration fails (other than "no more items")
+    // before a search gives up.
+    static constexpr std::uint32_t kMaxEnumerationFailures = 64;
     static constexpr std::uint32_t kDeviceIdAttempts = 5;
     static constexpr std::uint32_t kDeviceIdRetryPauseMs = 100;
     static constexpr std::uint32_t kTrailingReadPauseMs = 500;

@@ -33,8 +33,12 @@ extern "C" {
 /* Sends `length` bytes down the bulk OUT pipe. `timeout` is a decimal text of at
    most 7 characters handed to the driver; where the driver takes it (not on
    NT 5.x), a longer or missing text gives VELTPORT_TIMEOUT_NOT_SET before
-   anything is opened or sent. `written` may be null. Returns one of the results
-   above. */
+   anything is opened or sent. `written` may be null; it receives the bytes the
+   last attempt transferred. A write that fails having sent nothing is made once
+   more, whole, after the printer has been searched again. A short write, one
+   that sent part of the data, is not repeated, since the printer would take
+   that part twice: it gives VELTPORT_TRANSFER_FAILED at once, with the part's
+   size in `written`. Returns one of the results above. */
 VELTPORT_EXPORT int VELTPORT_CALL WriteToUsbPort(const unsigned char* data, uint32_t length,
                                                  uint32_t* written, const char* timeout);
 /* Reads up to `length` bytes from the bulk IN pipe into `buffer`; `read` may be null. */

@@ -59,8 +59,15 @@ TEST(ProfileReader, ReadsStringsLikeThePrivateProfileFunctions) {
         {"hash is not a comment", "[s]\n#k=1\n", "s", "#k", "", std::nullopt, "1"},
         {"no trailing comments", "[s]\nk=v ;x\n", "s", "k", "", std::nullopt, "v ;x"},
         {"text after ] ignored", "[s] trailing text\nk=v\n", "s", "k", "", std::nullopt, "v"},
-        {"header ends at the last ]", "[a]b]\nk=v\n", "a]b", "k", "", std::nullopt, "v"},
-        {"[ without ] is no header", "[s]\n[t\nk=v\n", "s", "k", "", std::nullopt, "v"},
+        {"header ends at the first ]", "[sec]whoops]\nk=v\n", "sec", "k", "", std::nullopt, "v"},
+        {"nothing of a name past the first ]", "[sec]whoops]\nk=v\n", "sec]whoops", "k", "dflt",
+         std::nullopt, "dflt"},
+        {"[ without ] opens a section", "[s]\n[ t \t\nk=v\n", "t", "k", "", std::nullopt, "v"},
+        {"[ without ] closes the section before", "[s]\n[t\nk=v\n", "s", "k", "dflt", std::nullopt,
+         "dflt"},
+        {"vertical tabs around a value", "[s]\nk=\v v w \v\t\n", "s", "k", "", std::nullopt, "v w"},
+        {"vertical tabs inside a value stay", "[s]\nk=v\vw\n", "s", "k", "", std::nullopt, "v\vw"},
+        {"vertical tabs dropped before quotes", "[s]\nk=\v\" x \"\v\n", "s", "k", "", std::nullopt, " x "},
         {"lines before the first section unreadable", "k=v\n[s]\n", "", "k", "dflt",
          std::nullopt, "dflt"},
         {"line without = holds no key", "[s]\nk\n", "s", "k", "dflt", std::nullopt, "dflt"},
@@ -191,7 +198,7 @@ TEST(ProfileReader, ReadsLargeFilesWhole) {
 
 TEST(ProfileReader, SurvivesArbitraryBytes) {
     // Bytes the parser treats specially, so that random files exercise every branch.
-    const std::string alphabet = "[]=;\"' \t\r\n\0\xFF\xFE\xEF\xBB\xBFkKs5-+"s;
+    const std::string alphabet = "[]=;\"' \t\v\r\n\0\xFF\xFE\xEF\xBB\xBFkKs5-+"s;
     std::mt19937 random(12345);
     std::uniform_int_distribution<std::size_t> length(0, 64);
     std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);

@@ -29,23 +29,26 @@ struct Case {
     bool is_win98;
     bool is_win2000;
     bool is_vista_or_later;
+    bool usb_model_check;
 };
 
 TEST(PlatformFlags, FollowTheReportedVersion) {
     const std::vector<Case> cases = {
-        {"Windows 95", OsVersion{OsVersion::kWindows9x, 4, 0}, false, false, false, false},
-        {"Windows 98", OsVersion{OsVersion::kWindows9x, 4, 10}, false, true, false, false},
-        {"Windows Me", OsVersion{OsVersion::kWindows9x, 4, 90}, false, false, false, false},
-        {"9x family, odd major", OsVersion{OsVersion::kWindows9x, 5, 10}, false, true, false, false},
-        {"NT 4.0", OsVersion{OsVersion::kWindowsNt, 4, 0}, true, false, false, false},
-        {"Windows 2000", OsVersion{OsVersion::kWindowsNt, 5, 0}, true, false, true, false},
-        {"Windows XP", OsVersion{OsVersion::kWindowsNt, 5, 1}, true, false, true, false},
-        {"Windows 7", OsVersion{OsVersion::kWindowsNt, 6, 1}, true, false, false, true},
-        {"Windows 10", OsVersion{OsVersion::kWindowsNt, 10, 0}, true, false, false, true},
-        {"NT family, minor 10", OsVersion{OsVersion::kWindowsNt, 4, 10}, true, false, false, false},
-        {"Win32s", OsVersion{0, 3, 10}, false, false, false, false},
-        {"unknown platform", OsVersion{3, 5, 10}, false, false, false, false},
-        {"failed query", std::nullopt, false, false, false, false},
+        {"Windows 95", OsVersion{OsVersion::kWindows9x, 4, 0}, false, false, false, false, true},
+        {"Windows 98", OsVersion{OsVersion::kWindows9x, 4, 10}, false, true, false, false, true},
+        {"Windows Me", OsVersion{OsVersion::kWindows9x, 4, 90}, false, false, false, false, true},
+        {"9x family, odd major", OsVersion{OsVersion::kWindows9x, 5, 10}, false, true, false, false, true},
+        {"NT 4.0", OsVersion{OsVersion::kWindowsNt, 4, 0}, true, false, false, false, false},
+        {"Windows 2000", OsVersion{OsVersion::kWindowsNt, 5, 0}, true, false, true, false, false},
+        {"Windows XP", OsVersion{OsVersion::kWindowsNt, 5, 1}, true, false, true, false, false},
+        {"Windows 7", OsVersion{OsVersion::kWindowsNt, 6, 1}, true, false, false, true, false},
+        {"Windows 10", OsVersion{OsVersion::kWindowsNt, 10, 0}, true, false, false, true, false},
+        {"NT family, minor 10", OsVersion{OsVersion::kWindowsNt, 4, 10}, true, false, false, false, false},
+        {"NT 5.0 that asks for the model check over USB", OsVersion{OsVersion::kWindowsNt, 5, 0, true}, true,
+         false, true, false, true},
+        {"Win32s", OsVersion{0, 3, 10}, false, false, false, false, true},
+        {"unknown platform", OsVersion{3, 5, 10}, false, false, false, false, true},
+        {"failed query", std::nullopt, false, false, false, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.system);
@@ -56,6 +59,7 @@ TEST(PlatformFlags, FollowTheReportedVersion) {
         EXPECT_EQ(flags.is_win98, c.is_win98);
         EXPECT_EQ(flags.is_win2000, c.is_win2000);
         EXPECT_EQ(flags.is_vista_or_later, c.is_vista_or_later);
+        EXPECT_EQ(flags.usb_model_check, c.usb_model_check);
     }
 }
 

@@ -211,6 +211,8 @@ TEST(Download, EveryFailureLeavesTheSpecifiedState) {
          text::kFailedToSetCommState, kUntouched, 0, 0},
         {"LPT: command write fails", false, [](TransferRig& r) { r.ports.script.command_write_fails = true; },
          text::kWritingDownloadCommandError, kUntouched, 0, 0},
+        {"LPT: command written short", false, [](TransferRig& r) { r.ports.script.command_write_short = true; },
+         text::kWritingDownloadCommandError, kUntouched, 1, 0},
         {"LPT: short reply", false, short_reply, text::kReadingCommandError, kUntouched, 1, 0},
         {"LPT: ESC expects a longer reply", false,
          [](TransferRig& r) {

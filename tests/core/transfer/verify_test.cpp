@@ -83,11 +83,17 @@ TEST(VerifyUsb, EveryEnding) {
          text::kModelNotMatched, "...", false, {100}},
         {"other model on Windows 2000 is not compared",
          [](TransferRig& r) {
-             r.flags = {true, false, true};
+             r.flags = {true, false, true, false};
              r.usb_port.script.device_id = "MFG:Test;MODEL:Model Y;";
              r.usb_port.script.replies = {version_reply(0, "105")};
          },
          text::kReadyToUpgrade, "1.05", true, all},
+        {"other model on an NT system that asks for the check",
+         [](TransferRig& r) {
+             r.flags = {true, false, true, true};
+             r.usb_port.script.device_id = "MFG:Test;MODEL:Model Y;";
+         },
+         text::kModelNotMatched, "...", false, {100}},
         {"command write fails",
          [](TransferRig& r) { r.usb_port.script.command_write_result = VELTPORT_TRANSFER_FAILED; },
          text::kWritingVersionCommandError, "...", false, {100, 500}},
@@ -180,6 +186,12 @@ TEST(VerifyLpt, EveryEnding) {
              r.ports.script.replies = {version_reply(1, "105")};
          },
          text::kReadyToUpgrade, "1.05", true, {5000, 500, 2000}},
+        {"identification that overflows the buffer counts by its bytes",
+         [](TransferRig& r) {
+             r.ports.script.device_id_overflow = true;
+             r.ports.script.replies = {version_reply(0, "105")};
+         },
+         text::kReadyToUpgrade, "1.05", true, all},
         {"no identification", [](TransferRig& r) { r.ports.script.device_id_failures = 2; },
          text::kDeviceNotResponding, "...", false, {}},
         {"no identification with ESC",
@@ -190,11 +202,13 @@ TEST(VerifyLpt, EveryEnding) {
          text::kDeviceNotResponding, "...", false, {5000}},
         {"other model, even on Windows 2000",
          [](TransferRig& r) {
-             r.flags = {true, false, true};
+             r.flags = {true, false, true, false};
              r.ports.script.device_id = "MODEL:model x;";
          },
          text::kModelNotMatched, "...", false, {}},
         {"command write fails", [](TransferRig& r) { r.ports.script.command_write_fails = true; },
+         text::kWritingVersionCommandError, "...", false, {500}},
+        {"command written short", [](TransferRig& r) { r.ports.script.command_write_short = true; },
          text::kWritingVersionCommandError, "...", false, {500}},
         {"short reply read again at once",
          [](TransferRig& r) { r.ports.script.replies = {version_reply(0, "099", 1), version_reply(0, "105")}; },

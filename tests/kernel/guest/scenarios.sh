@@ -79,13 +79,15 @@ printer_stop() {
 
 # --- the host side --------------------------------------------------------
 
-# Writes FWINFO.INI for an image of the given name (demo when $2 is 1).
+# Writes FWINFO.INI for an image of the given name (demo when $2 is 1), for
+# the model $3 (VP-1000, the gadget printer's, unless given).
 settings() {
+  model=${3:-VP-1000}
   cat > $R/FWINFO.INI <<INI
 [Download]
-Model=VP-1000
+Model=$model
 
-[VP-1000]
+[$model]
 FW_File=$1
 File_Ver=106
 ESC=0
@@ -244,6 +246,18 @@ sc_demo() {
   printer || return 1
   cli upgrade
   exit_status 0 && has "Status: Ready to download demo image..." && has "$COMPLETE" && same_image demo.bin
+}
+
+# The settings are for another model than the printer's: over USB, as over
+# LPT, Linux compares the model with the printer's device ID, so the verify
+# stops there and the upgrade is never offered; no image byte is sent.
+sc_other_model() {
+  random_file image.bin 65536
+  settings image.bin 0 VP-2000
+  printer || return 1
+  cli upgrade
+  exit_status 1 && has "Status: Model not matched...!" && ! grep -q '^F/W Version:' $R/cli.out &&
+    [ "$(received_size)" = 0 ] || { [ -s $R/why ] || why "a version was read or image bytes arrived"; return 1; }
 }
 
 sc_busy() {
@@ -451,10 +465,10 @@ sc_replug() {
   unplug || { why "lp0 did not go"; return 1; }
   cli verify
   # Nothing on USB: the program turns to the parallel port, which this guest
-  # lacks. (The library's own "Failed to open" text, which ends in no line
-  # break, precedes the status on the same line.)
-  exit_status 1 || return 1
-  grep -q 'Status: Failed to open LPT port$' $R/cli.out || { why "no status \"Failed to open LPT port\""; return 1; }
+  # lacks. The library's own "Failed to open" text, which has no line end of
+  # its own, gets one before the status line.
+  exit_status 1 && has "Status: Failed to open LPT port" || return 1
+  grep -q '^Failed to open () = [0-9]*$' $R/cli.out || { why "the library's text is not a line of its own"; return 1; }
   plug || { why "the printer was not found again"; return 1; }
   printer || return 1
   cli verify

@@ -53,7 +53,7 @@ TEST(MachineFile, ReadsEveryKey) {
     std::string error;
     const auto config = parse(
         "[Machine]\nPlatform=1\nMajor=4\nMinor=10\nLibrary=Incomplete\nClock=virtual\n"
-        "LptOpenFailsFrom=3\nLptTimeoutsFailFrom=0x4\nLptWritesFailFrom=5\nLptReadsFailFrom=6\n"
+        "LptOpenFailsFrom=3\nLptTimeoutsFailFrom=0x4\nLptWritesFailFrom=5\nLptReadsFailFrom=6\nLptShortWritesFrom=7\n"
         "[Printer]\nPort=lpt2\nDeviceID=MFG:X;MODEL:Y Z;\nVendorID=0x0550\nVersion=1A\nEsc=1\n"
         "DownloadStatus=0xFF\nDemoStatus=2\nDeviceIDFailures=2\nShortReplies=1\nFailWriteAfter=8192\n"
         "VersionAfterUpgrade=106\nReceivedImage=out/image.bin\nTranscript=/tmp/t.txt\n"
@@ -69,6 +69,7 @@ TEST(MachineFile, ReadsEveryKey) {
     EXPECT_EQ(config->lpt_faults.fail_timeouts_from, 4u);
     EXPECT_EQ(config->lpt_faults.fail_writes_from, 5u);
     EXPECT_EQ(config->lpt_faults.fail_reads_from, 6u);
+    EXPECT_EQ(config->lpt_faults.short_writes_from, 7u);
     ASSERT_EQ(config->printers.size(), 2u);
     const PrinterSetup& p = config->printers[0];
     EXPECT_EQ(p.section, "Printer");

@@ -207,6 +207,10 @@ TEST(VirtualMachine, ReceivedImageHoldsExactlyTheImageBytesAndStartsEmpty) {
             const auto len = static_cast<std::uint32_t>(std::min<std::size_t>(8192, image.size() - at));
             ASSERT_TRUE(port->write(image.data() + at, len, n));
         }
+        // Whole on disk once the last block is taken, while the machine runs
+        // on (the program then shows "Writing complete...." and waits).
+        const std::string got = slurp(received);
+        EXPECT_TRUE(Bytes(got.begin(), got.end()) == image) << got.size() << " of " << image.size() << " bytes";
         EXPECT_EQ(machine->printer(0).image_sha256(), sha256_hex(image.data(), image.size()));
         EXPECT_EQ(machine->recording_problem(), "");
     }

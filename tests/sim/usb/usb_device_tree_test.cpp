@@ -152,6 +152,38 @@ TEST_F(UsbDeviceTreeTest, AnswersDriverRequestsInTheDriversFormats) {
     tree_.close(h);
 }
 
+// The driver takes 8 bytes in with every request, and 4096 bytes out for the
+// descriptor and the device ID, 8 for the time-outs: any other size is refused.
+TEST_F(UsbDeviceTreeTest, RefusesRequestsOfAnotherSize) {
+    tree_.add_printer(MS_USBPRINT_GUID, "p", printer_);
+    const Handle h = tree_.open("p", kReadWrite, kShare);
+    struct Row {
+        std::uint32_t code;
+        std::uint32_t in_size;
+        std::uint32_t out_size;
+        bool answered;
+    };
+    const std::vector<Row> rows = {
+        {veltport::GET_DEVICE_DESCRIPTOR, 8, 4096, true}, {veltport::GET_DEVICE_DESCRIPTOR, 8, 18, false},
+        {veltport::GET_DEVICE_ID, 7, 4096, false},        {veltport::GET_DEVICE_ID, 8, 4098, false},
+        {veltport::SET_WRITE_TIMEOUT, 8, 8, true},        {veltport::SET_WRITE_TIMEOUT, 5, 8, false},
+        {veltport::SET_READ_TIMEOUT, 8, 4096, false},
+    };
+    std::array<std::uint8_t, 4098> out{};
+    const std::array<char, 9> in{"1000"};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.code) + " in " + std::to_string(row.in_size) + " out " +
+                     std::to_string(row.out_size));
+        std::uint32_t returned = 0;
+        EXPECT_EQ(tree_.io_control(h, row.code, in.data(), row.in_size, out.data(), row.out_size, returned),
+                  row.answered);
+        if (!row.answered) {
+            EXPECT_EQ(tree_.last_error(), 87u);
+        }
+    }
+    tree_.close(h);
+}
+
 TEST_F(UsbDeviceTreeTest, RequestFaultsHappenTheConfiguredNumberOfTimes) {
     PrinterConfig config;
     config.device_id_failures = 1;  // the printer's own silence counts too
@@ -161,14 +193,15 @@ TEST_F(UsbDeviceTreeTest, RequestFaultsHappenTheConfiguredNumberOfTimes) {
     device.faults.descriptor_failures = UsbFaults::kAlways;
     const Handle h = tree_.open("p", kReadWrite, kShare);
     std::array<std::uint8_t, 4096> out{};
+    std::array<std::uint8_t, 8> in{};
     std::uint32_t returned = 0;
     std::vector<bool> answers;
     for (int i = 0; i < 4; ++i) {
-        answers.push_back(tree_.io_control(h, veltport::GET_DEVICE_ID, nullptr, 0, out.data(), 4096, returned));
+        answers.push_back(tree_.io_control(h, veltport::GET_DEVICE_ID, in.data(), 8, out.data(), 4096, returned));
     }
     EXPECT_EQ(answers, (std::vector<bool>{false, false, false, true}));
     for (int i = 0; i < 3; ++i) {
-        EXPECT_FALSE(tree_.io_control(h, veltport::GET_DEVICE_DESCRIPTOR, nullptr, 0, out.data(), 4096, returned));
+        EXPECT_FALSE(tree_.io_control(h, veltport::GET_DEVICE_DESCRIPTOR, in.data(), 8, out.data(), 4096, returned));
     }
     tree_.close(h);
 }
