@@ -144,7 +144,7 @@ UpgradeResult upgrade_over_lean_usb(ImageFiles& images, const std::string& image
     veltport::bind_device_layer(layer);
 
     const UpgradeSettings settings = settings_for(image);
-    const PlatformFlags flags{true, false, true, false};
+    const PlatformFlags flags{.is_nt = true, .is_win2000 = true, .usb_model_check = false};
     UsbPortApi usb;
     usb.library = std::make_unique<Bound>();
     usb.get_device_id = &::GetDeviceID;

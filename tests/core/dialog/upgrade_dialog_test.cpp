@@ -19,7 +19,7 @@ using test::ScriptedLibraryLoader;
 using test::TransferRig;
 
 const PlatformFlags kWindows95{};
-const PlatformFlags kWindows2000{true, false, true};
+const PlatformFlags kWindows2000{.is_nt = true, .is_win2000 = true, .usb_model_check = false};
 
 // The seams from a transfer rig, plus a library loader over its USB port.
 struct DialogRig : TransferRig {

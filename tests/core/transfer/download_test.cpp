@@ -20,8 +20,8 @@ using Bytes = std::vector<std::uint8_t>;
 using Sleeps = std::vector<std::uint32_t>;
 
 constexpr std::size_t kImageSize = 20'000;  // two whole blocks and a part
-const PlatformFlags kWindows98{false, true, false};
-const PlatformFlags kWindows2000{true, false, true};
+const PlatformFlags kWindows98{.is_win98 = true};
+const PlatformFlags kWindows2000{.is_nt = true, .is_win2000 = true, .usb_model_check = false};
 
 Bytes download_command(int esc) {
     Bytes command{0xA5, 0x00, 0x04, 0x50, 0xE0, 0x82, 0x05};

@@ -83,14 +83,14 @@ TEST(VerifyUsb, EveryEnding) {
          text::kModelNotMatched, "...", false, {100}},
         {"other model on Windows 2000 is not compared",
          [](TransferRig& r) {
-             r.flags = {true, false, true, false};
+             r.flags = {.is_nt = true, .is_win2000 = true, .usb_model_check = false};
              r.usb_port.script.device_id = "MFG:Test;MODEL:Model Y;";
              r.usb_port.script.replies = {version_reply(0, "105")};
          },
          text::kReadyToUpgrade, "1.05", true, all},
         {"other model on an NT system that asks for the check",
          [](TransferRig& r) {
-             r.flags = {true, false, true, true};
+             r.flags = {.is_nt = true, .is_win2000 = true, .usb_model_check = true};
              r.usb_port.script.device_id = "MFG:Test;MODEL:Model Y;";
          },
          text::kModelNotMatched, "...", false, {100}},
@@ -202,7 +202,7 @@ TEST(VerifyLpt, EveryEnding) {
          text::kDeviceNotResponding, "...", false, {5000}},
         {"other model, even on Windows 2000",
          [](TransferRig& r) {
-             r.flags = {true, false, true, false};
+             r.flags = {.is_nt = true, .is_win2000 = true, .usb_model_check = false};
              r.ports.script.device_id = "MODEL:model x;";
          },
          text::kModelNotMatched, "...", false, {}},
