@@ -201,7 +201,7 @@ void dump(HWND window) {
     const HWND owner = GetWindow(window, GW_OWNER);
     std::printf("window title=%s class=%s style=0x%08lx owner=%s enabled=%d visible=%d\n",
                 quoted(text_of(window)).c_str(), class_of(window).c_str(),
-                static_cast<unsigned long>(GetWindowLongPtrA(window, GWL_STYLE) & 0xffffffff),
+                static_cast<unsigned long>(static_cast<std::uint32_t>(GetWindowLongPtrA(window, GWL_STYLE))),
                 owner == nullptr ? "none" : quoted(text_of(owner)).c_str(), IsWindowEnabled(window) ? 1 : 0,
                 IsWindowVisible(window) ? 1 : 0);
     Listing listing;
@@ -209,7 +209,7 @@ void dump(HWND window) {
     for (HWND control : listing.controls) {
         if (GetParent(control) != window) continue;
         const std::string cls = class_of(control);
-        const auto style = static_cast<unsigned long>(GetWindowLongPtrA(control, GWL_STYLE) & 0xffffffff);
+        const auto style = static_cast<unsigned long>(static_cast<std::uint32_t>(GetWindowLongPtrA(control, GWL_STYLE)));
         std::printf("control id=%d class=%s text=%s enabled=%d visible=%d style=0x%08lx",
                     static_cast<int>(static_cast<short>(GetDlgCtrlID(control))), cls.c_str(),
                     quoted(text_of(control)).c_str(), IsWindowEnabled(control) ? 1 : 0,
