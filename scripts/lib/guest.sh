@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the stages that boot Debian's stock kernel under qemu (software
 # emulation): the tools, the kernel kept between runs, the initramfs, and the
 # reading of the result lines a guest prints. Source after scripts/lib/deps.sh

@@ -30,7 +30,7 @@ lpt-ready           |LPT1|win98 win2k winxp|firmware    |-                |-    
 usb-upgrade         |USB |win98 win2k winxp|firmware    |-                |-                            |--yes upgrade             |0|Status: Writing complete....Do not turn off until printer is initialized!|whole
 lpt-upgrade         |LPT1|win98 win2k winxp|firmware    |-                |-                            |--yes upgrade             |0|Status: Writing complete....Do not turn off until printer is initialized!|whole
 usb-up-to-date      |USB |win98 win2k winxp|firmware    |-                |Version=106                  |--yes upgrade             |0|Status: No Upgrade Required...!|none
-lpt-up-to-date      |LPT1|win98 win2k winxp|firmware    |-                |Version=106                  |--yes upgrade             |0|Status: No Upgrade Required...!|none
+lpt-up-to-date      |LPT1|win98 win2k winxp|firmware    |-                |Version=106                  |--yes upgrade             |0|Status: Upgrade not necessary...!|none
 lpt-wrong-model     |LPT1|win98 win2k winxp|firmware    |-                |DeviceID=MFG:Virtual;CMD:PJL;MODEL:VP-2000;CLS:PRINTER;|verify|1|Status: Model not matched...!|none
 usb-wrong-model     |USB |win98            |firmware    |-                |DeviceID=MFG:Virtual;CMD:PJL;MODEL:VP-2000;CLS:PRINTER;|verify|1|Status: Model not matched...!|none
 usb-model-unchecked |USB |win2k winxp      |firmware    |-                |DeviceID=MFG:Virtual;CMD:PJL;MODEL:VP-2000;CLS:PRINTER;|verify|0|Status: Ready to upgrade...|none
@@ -56,14 +56,16 @@ ROWS
 
 # No virtual machine: the program loads .\veltport.dll itself, and nothing is
 # attached. Fields: name, versions, library (real, none, incomplete), settings
-# LPT value, arguments, exit status, lines the output must hold (\n between).
+# LPT value, arguments, exit status, lines the output must hold (\n between;
+# "json": the document must match the schema). The library's own text for a
+# printer it cannot open has no line end, so the status line follows it.
 real_rows() {
   cat <<'ROWS'
-real-library   |win98 win2k winxp|real      |1|--yes verify|1|Status: Failed to open LPT port
-real-library-json|winxp          |real      |1|--json --yes verify|1|json
-real-lpt0      |win2k            |real      |0|--yes verify|1|Status: Failed to open LPT port
-real-no-library|win98 win2k winxp|none      |1|--yes verify|1|Message: Can't find 'veltport.dll' file
-real-incomplete|win98 win2k winxp|incomplete|1|--yes verify|1|Message: Function inport failed from'veltport.dll' file
+real-library     |win98 win2k winxp|real      |1|--yes verify       |1|Failed to open () = 0Status: Failed to open LPT port
+real-library-json|winxp            |real      |1|--json --yes verify|1|json
+real-lpt0        |win2k            |real      |0|--yes verify       |1|Failed to open () = 0Status: Failed to open LPT port
+real-no-library  |win98 win2k winxp|none      |1|--yes verify       |1|Message: Can't find 'veltport.dll' file
+real-incomplete  |win98 win2k winxp|incomplete|1|--yes verify       |1|Message: Function inport failed from'veltport.dll' file
 ROWS
 }
 
@@ -110,7 +112,7 @@ end() {
     local reason
     for reason in "${case_reasons[@]:1}"; do echo "W32-LOG $case_name $reason"; done
     local f
-    for f in "$case_dir"/*.out "$case_dir"/*.err; do
+    for f in "$case_dir"/*.diff "$case_dir"/*.out "$case_dir"/*.err; do
       [ -s "$f" ] || continue
       echo "W32-LOG $case_name ${f##*/}:"
       tr -d '\r' <"$f" | tail -n 15 | sed "s/^/W32-LOG $case_name   | /"
@@ -119,7 +121,7 @@ end() {
   # Every case's files, for a look afterwards (small: images are not kept).
   mkdir -p "$W/out/$case_name"
   find "$case_dir" -maxdepth 1 -type f \( -name '*.out' -o -name '*.err' -o -name '*.ini' -o -name '*.INI' \
-    -o -name '*.txt' -o -name results \) -exec cp {} "$W/out/$case_name/" \;
+    -o -name '*.txt' -o -name '*.diff' -o -name results \) -exec cp {} "$W/out/$case_name/" \;
 }
 
 # run SECONDS NAME COMMAND...: in the case's folder, output in NAME.out and
@@ -257,11 +259,14 @@ real_case() {
     expect_lines "$lines" "$case_dir/cli.out" "$case_dir/cli.err"
   fi
   if [ "$library" = real ]; then
-    # The library was loaded and asked: its environment check names the system.
-    local system=Windows2000
+    # The library was loaded and asked: its environment check names the
+    # system, and finds no printer to read the vendor from.
+    local system=Windows2000 text
     [ "$version" = win98 ] && system=Windows98
-    grep -q "VELTPORT : $system" "$case_dir/cli.err" || fail "no \"VELTPORT : $system\" on the debug channel"
-    grep -q "VELTPORT : GetDeviceid fail" "$case_dir/cli.err" || fail "no \"VELTPORT : GetDeviceid fail\" on the debug channel"
+    for text in "VELTPORT : $system" "VELTPORT : USBGetVendorID fail(INVALID_HANDLE)" \
+      "VELTPORT : GetDeviceid fail(USBCheckEnvironment)"; do
+      grep -qF "OutputDebugStringA \"$text\\n\"" "$case_dir/cli.err" || fail "no \"$text\" on the debug channel"
+    done
   fi
   end
 }
@@ -274,23 +279,12 @@ export_case() {
   set_version export_probe.exe "$version"
   run 120 probe wine export_probe.exe
   [ "$status" = 0 ] || fail "export_probe.exe ended with status $status"
-  local calls
-  calls=$(grep -c ' = ' "$case_dir/probe.out")
-  [ "$calls" = 19 ] || fail "$calls of the 19 calls reported"
   grep 'stack pointer moved' "$case_dir/probe.out" >"$case_dir/moved.txt"
   [ ! -s "$case_dir/moved.txt" ] || fail "$(head -n 1 "$case_dir/moved.txt")"
-  # No printer: identification answers 0, transfers VELTPORT_NO_PRINTER (2).
-  local through
-  for through in "program's types" "__stdcall"; do
-    expect_lines "GetDeviceID(buffer, &capacity) = 0 ($through)
-GetDeviceID(buffer, null) = 0 ($through)
-GetModelName(buffer) = 0 ($through)
-GetVendorID(&vendor) = 0, vendor 0x1234 ($through)
-GetControlPortName(buffer, size) = 0 ($through)
-WriteToUsbPort(data, 4, &written, \"1000\") = 2, count 0 ($through)
-ReadFromUsbPort(buffer, 64, &read, \"1000\") = 2, count 0 ($through)" "$case_dir/probe.out"
-  done
-  expect_lines "DllMain(library, DLL_THREAD_ATTACH, null) = 1 (__stdcall)" "$case_dir/probe.out"
+  # With no printer the same on every version: identification answers 0,
+  # transfers VELTPORT_NO_PRINTER (2), and the library says why.
+  diff "$W/export_probe.expected" "$case_dir/probe.out" >"$case_dir/probe.diff" ||
+    fail "the calls' results differ from export_probe.expected (probe.diff)"
   end
 }
 
@@ -298,7 +292,7 @@ dialog_case() {
   local scenario=$1
   begin "dialog-${scenario//_/-}" || return 0
   : >"$case_dir/results"
-  FWUP_WINE=wine FWUP_EXE_DIR=$W/bin FWUP_TOOLS=$W/tools FWUP_WORK=$case_dir/work FWUP_ARTIFACTS=$W/artifacts \
+  FWUP_WINE=/usr/bin/wine FWUP_EXE_DIR=$W/bin FWUP_TOOLS=$W/tools FWUP_WORK=$case_dir/work FWUP_ARTIFACTS=$W/artifacts \
     FWUP_RESULTS=$case_dir/results FWUP_EXAMPLES=$W/examples FWUP_WINE_ONLY=$scenario \
     timeout -k 5 600 bash "$W/scenarios.sh" >"$case_dir/scenario.out" 2>"$case_dir/scenario.err"
   grep -q "^PASS wine " "$case_dir/results" ||
@@ -351,6 +345,7 @@ step() { # step NAME COMMAND...: a set-up step, timed
 
 # One X server for the whole boot; every Wine process uses it.
 Xvfb :1 -screen 0 1024x768x24 -nolisten tcp >"$W/out/xvfb.log" 2>&1 &
+xvfb=$!
 export DISPLAY=:1
 for _ in $(seq 1 100); do [ -e /tmp/.X11-unix/X1 ] && break; sleep 0.2; done
 
@@ -371,4 +366,5 @@ wineserver -p
 step warm-up timeout 300 wine cmd /c exit 0
 run_all
 wineserver -k
+kill "$xvfb" 2>/dev/null
 echo "W32-GUEST-END $(up)"
