@@ -18,6 +18,9 @@
 //
 // TITLE is a top-level window's whole title. MS is how long to wait for it
 // (default 10000). Exit status 0 when done, 1 when not, 2 on bad usage.
+// FWUP_PROBE_TIME_SCALE=N (a whole number, default 1) makes every wait and
+// every time allowed for an answer N times as long, for a machine that runs
+// the other program that many times slower; "responsive" keeps its limit.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -34,6 +37,15 @@ namespace {
 constexpr DWORD kDefaultWait = 10000;
 constexpr DWORD kPoll = 50;
 constexpr UINT kAnswerTime = 2000;  // for each message sent to the other program
+
+DWORD scaled(DWORD ms) {
+    static const DWORD scale = [] {
+        const char* text = std::getenv("FWUP_PROBE_TIME_SCALE");
+        const unsigned long value = text != nullptr ? std::strtoul(text, nullptr, 10) : 1;
+        return value >= 1 && value <= 100 ? static_cast<DWORD>(value) : DWORD{1};
+    }();
+    return ms * scale;
+}
 
 struct Found {
     std::string title;
@@ -71,7 +83,7 @@ std::string text_of(HWND window) {
     char text[1024] = {};
     DWORD_PTR length = 0;
     if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                             kAnswerTime, &length)) {
+                             scaled(kAnswerTime), &length)) {
         return "<no answer>";
     }
     return std::string(text, static_cast<std::size_t>(length));
@@ -105,7 +117,7 @@ std::string quoted(const std::string& text) {
 
 LRESULT ask(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     DWORD_PTR result = 0;
-    SendMessageTimeoutA(window, message, wparam, lparam, SMTO_ABORTIFHUNG, kAnswerTime, &result);
+    SendMessageTimeoutA(window, message, wparam, lparam, SMTO_ABORTIFHUNG, scaled(kAnswerTime), &result);
     return static_cast<LRESULT>(result);
 }
 
@@ -395,7 +407,7 @@ void press_key(HWND window, WPARAM vk) {
 }
 
 DWORD wait_arg(int argc, char** argv, int index) {
-    return argc > index ? static_cast<DWORD>(std::strtoul(argv[index], nullptr, 10)) : kDefaultWait;
+    return scaled(argc > index ? static_cast<DWORD>(std::strtoul(argv[index], nullptr, 10)) : kDefaultWait);
 }
 
 int fail(const char* what, const std::string& detail) {
@@ -425,9 +437,8 @@ int run(int argc, char** argv) {
         return 0;
     }
 
-    DWORD wait = kDefaultWait;
+    DWORD wait = scaled(kDefaultWait);
     if (command == "click" || command == "key" || command == "screenshot") wait = wait_arg(argc, argv, 4);
-    if (command == "text-width") wait = kDefaultWait;
     if (command == "dump" || command == "close" || command == "try-close") wait = wait_arg(argc, argv, 3);
     if (command == "wait-text") wait = wait_arg(argc, argv, 5);
     HWND window = wait_window(title, wait);

@@ -292,11 +292,15 @@ dialog_case() {
   local scenario=$1
   begin "dialog-${scenario//_/-}" || return 0
   : >"$case_dir/results"
-  FWUP_WINE=/usr/bin/wine FWUP_EXE_DIR=$W/bin FWUP_TOOLS=$W/tools FWUP_WORK=$case_dir/work FWUP_ARTIFACTS=$W/artifacts \
-    FWUP_RESULTS=$case_dir/results FWUP_EXAMPLES=$W/examples FWUP_WINE_ONLY=$scenario \
-    timeout -k 5 600 bash "$W/scenarios.sh" >"$case_dir/scenario.out" 2>"$case_dir/scenario.err"
+  # Emulated, the program runs several times slower than on the host: the
+  # probe allows it five times as long for each window and answer.
+  FWUP_PROBE_TIME_SCALE=5 FWUP_WINE=/usr/bin/wine FWUP_EXE_DIR=$W/bin FWUP_TOOLS=$W/tools \
+    FWUP_WORK=$case_dir/work FWUP_ARTIFACTS=$W/artifacts FWUP_RESULTS=$case_dir/results \
+    FWUP_EXAMPLES=$W/examples FWUP_WINE_ONLY=$scenario \
+    timeout -k 5 900 bash "$W/scenarios.sh" >"$case_dir/scenario.out" 2>"$case_dir/scenario.err"
   grep -q "^PASS wine " "$case_dir/results" ||
     fail "$(grep -m 1 'FAIL' "$case_dir/scenario.out" | sed 's/^ *//' || echo "no result")"
+  cp "$case_dir"/work/*/app.log "$case_dir/app.out" 2>/dev/null
   end
 }
 
