@@ -18,3 +18,17 @@ fwup_need_packages() {
 # for the Windows builds as well: nlohmann-json (header-only), the JSON of
 # fwupgrade-cli's --json.
 FWUP_SOURCE_PACKAGES=(nlohmann-json3-dev)
+
+# fwup_need_i386_packages NAME:i386...: as fwup_need_packages, for packages of
+# the i386 architecture (32-bit Wine), which it first adds as a foreign
+# architecture of the host when it is not one yet.
+fwup_need_i386_packages() {
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "== adding i386 as a foreign architecture"
+    $sudo dpkg --add-architecture i386
+    $sudo apt-get update -qq
+  fi
+  fwup_need_packages "$@"
+}

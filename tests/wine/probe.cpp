@@ -21,6 +21,9 @@
 //
 // TITLE is a top-level window's whole title. MS is how long to wait for it
 // (default 10000). Exit status 0 when done, 1 when not, 2 on bad usage.
+// FWUP_PROBE_TIME_SCALE=N (a whole number, default 1) makes every wait and
+// every time allowed for an answer N times as long, for a machine that runs
+// the other program that many times slower; "responsive" keeps its limit.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -37,6 +40,15 @@ namespace {
 constexpr DWORD kDefaultWait = 10000;
 constexpr DWORD kPoll = 50;
 constexpr UINT kAnswerTime = 2000;  // for each message sent to the other program
+
+DWORD scaled(DWORD ms) {
+    static const DWORD scale = [] {
+        const char* text = std::getenv("FWUP_PROBE_TIME_SCALE");
+        const unsigned long value = text != nullptr ? std::strtoul(text, nullptr, 10) : 1;
+        return value >= 1 && value <= 100 ? static_cast<DWORD>(value) : DWORD{1};
+    }();
+    return ms * scale;
+}
 
 struct Found {
     std::string title;
@@ -74,7 +86,7 @@ std::string text_of(HWND window) {
     char text[1024] = {};
     DWORD_PTR length = 0;
     if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                             kAnswerTime, &length)) {
+                             scaled(kAnswerTime), &length)) {
         return "<no answer>";
     }
     return std::string(text, static_cast<std::size_t>(length));
@@ -108,7 +120,7 @@ std::string quoted(const std::string& text) {
 
 LRESULT ask(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     DWORD_PTR result = 0;
-    SendMessageTimeoutA(window, message, wparam, lparam, SMTO_ABORTIFHUNG, kAnswerTime, &result);
+    SendMessageTimeoutA(window, message, wparam, lparam, SMTO_ABORTIFHUNG, scaled(kAnswerTime), &result);
     return static_cast<LRESULT>(result);
 }
 
@@ -204,7 +216,7 @@ void dump(HWND window) {
     const HWND owner = GetWindow(window, GW_OWNER);
     std::printf("window title=%s class=%s style=0x%08lx owner=%s enabled=%d visible=%d\n",
                 quoted(text_of(window)).c_str(), class_of(window).c_str(),
-                static_cast<unsigned long>(GetWindowLongPtrA(window, GWL_STYLE) & 0xffffffff),
+                static_cast<unsigned long>(static_cast<std::uint32_t>(GetWindowLongPtrA(window, GWL_STYLE))),
                 owner == nullptr ? "none" : quoted(text_of(owner)).c_str(), IsWindowEnabled(window) ? 1 : 0,
                 IsWindowVisible(window) ? 1 : 0);
     Listing listing;
@@ -212,7 +224,7 @@ void dump(HWND window) {
     for (HWND control : listing.controls) {
         if (GetParent(control) != window) continue;
         const std::string cls = class_of(control);
-        const auto style = static_cast<unsigned long>(GetWindowLongPtrA(control, GWL_STYLE) & 0xffffffff);
+        const auto style = static_cast<unsigned long>(static_cast<std::uint32_t>(GetWindowLongPtrA(control, GWL_STYLE)));
         std::printf("control id=%d class=%s text=%s enabled=%d visible=%d style=0x%08lx",
                     static_cast<int>(static_cast<short>(GetDlgCtrlID(control))), cls.c_str(),
                     quoted(text_of(control)).c_str(), IsWindowEnabled(control) ? 1 : 0,
@@ -398,7 +410,7 @@ void press_key(HWND window, WPARAM vk) {
 }
 
 DWORD wait_arg(int argc, char** argv, int index) {
-    return argc > index ? static_cast<DWORD>(std::strtoul(argv[index], nullptr, 10)) : kDefaultWait;
+    return scaled(argc > index ? static_cast<DWORD>(std::strtoul(argv[index], nullptr, 10)) : kDefaultWait);
 }
 
 int fail(const char* what, const std::string& detail) {
@@ -443,9 +455,8 @@ int run(int argc, char** argv) {
         return 0;
     }
 
-    DWORD wait = kDefaultWait;
+    DWORD wait = scaled(kDefaultWait);
     if (command == "click" || command == "key" || command == "screenshot") wait = wait_arg(argc, argv, 4);
-    if (command == "text-width") wait = kDefaultWait;
     if (command == "dump" || command == "close" || command == "try-close") wait = wait_arg(argc, argv, 3);
     if (command == "wait-text") wait = wait_arg(argc, argv, 5);
     HWND window = wait_window(title, wait);
