@@ -156,26 +156,40 @@ public:
         return GetLastError() == ERROR_NO_MORE_ITEMS ? EnumOutcome::NoMoreItems : EnumOutcome::Failed;
     }
 
-    std::optional<std::string> interface_path(DeviceSet set, const InterfaceRef& iface) override {
+    // The interface's detail record (its path) in memory of the size the
+    // system asks for, never less than the record's fixed part, whose size
+    // field is written; `node`, when given, receives the interface's device.
+    struct Detail {
+        std::unique_ptr<void, FreeDeleter> memory;
+        std::size_t size = 0;
+        SP_DEVICE_INTERFACE_DETAIL_DATA_A* record() const {
+            return static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(memory.get());
+        }
+    };
+    static std::optional<Detail> interface_detail(DeviceSet set, const InterfaceRef& iface, SP_DEVINFO_DATA* node) {
         SP_DEVICE_INTERFACE_DATA data{};
         std::memcpy(&data, iface.opaque.data(), sizeof(data));
         DWORD required = 0;
         SetupDiGetDeviceInterfaceDetailA(to_set(set), &data, nullptr, 0, &required, nullptr);
-        // Never less than the record's fixed part, whose size field is written.
-        const std::size_t size = required > sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)
-                                     ? required
-                                     : sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        std::unique_ptr<void, FreeDeleter> memory(std::malloc(size));
-        if (!memory) return std::nullopt;
-        auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(memory.get());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (!SetupDiGetDeviceInterfaceDetailA(to_set(set), &data, detail,
-                                              static_cast<DWORD>(size), nullptr, nullptr)) {
+        Detail detail;
+        detail.size = required > sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) ? required
+                                                                           : sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        detail.memory.reset(std::malloc(detail.size));
+        if (!detail.memory) return std::nullopt;
+        detail.record()->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        if (!SetupDiGetDeviceInterfaceDetailA(to_set(set), &data, detail.record(), static_cast<DWORD>(detail.size),
+                                              nullptr, node)) {
             return std::nullopt;
         }
+        return detail;
+    }
+
+    std::optional<std::string> interface_path(DeviceSet set, const InterfaceRef& iface) override {
+        const std::optional<Detail> detail = interface_detail(set, iface, nullptr);
+        if (!detail) return std::nullopt;
         const std::size_t offset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-        const char* path = detail->DevicePath;
-        return std::string(path, strnlen(path, size - offset));
+        const char* path = detail->record()->DevicePath;
+        return std::string(path, strnlen(path, detail->size - offset));
     }
 
     void destroy_interface_set(DeviceSet set) override { SetupDiDestroyDeviceInfoList(to_set(set)); }
@@ -211,23 +225,9 @@ public:
 
     std::optional<std::vector<std::string>> hardware_ids(DeviceSet set, const InterfaceRef& iface,
                                                          bool parent) override {
-        SP_DEVICE_INTERFACE_DATA data{};
-        std::memcpy(&data, iface.opaque.data(), sizeof(data));
-        DWORD required = 0;
-        SetupDiGetDeviceInterfaceDetailA(to_set(set), &data, nullptr, 0, &required, nullptr);
-        const std::size_t size = required > sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)
-                                     ? required
-                                     : sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        std::unique_ptr<void, FreeDeleter> memory(std::malloc(size));
-        if (!memory) return std::nullopt;
-        auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(memory.get());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
         SP_DEVINFO_DATA node{};
         node.cbSize = sizeof(node);
-        if (!SetupDiGetDeviceInterfaceDetailA(to_set(set), &data, detail, static_cast<DWORD>(size), nullptr,
-                                              &node)) {
-            return std::nullopt;
-        }
+        if (!interface_detail(set, iface, &node)) return std::nullopt;
         if (!parent) return hardware_id_property(to_set(set), node);
         const ConfigManager& cm = config_manager();
         if (cm.get_parent == nullptr || cm.get_device_id == nullptr) return std::nullopt;
