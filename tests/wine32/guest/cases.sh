@@ -58,12 +58,12 @@ ROWS
 # attached. Fields: name, versions, library (real, none, incomplete), settings
 # LPT value, arguments, exit status, lines the output must hold (\n between;
 # "json": the document must match the schema). The library's own text for a
-# printer it cannot open has no line end, so the status line follows it.
+# printer it cannot open has no line end; the program ends it before its own.
 real_rows() {
   cat <<'ROWS'
-real-library     |win98 win2k winxp|real      |1|--yes verify       |1|Failed to open () = 0Status: Failed to open LPT port
+real-library     |win98 win2k winxp|real      |1|--yes verify       |1|Failed to open () = 0\nStatus: Failed to open LPT port
 real-library-json|winxp            |real      |1|--json --yes verify|1|json
-real-lpt0        |win2k            |real      |0|--yes verify       |1|Failed to open () = 0Status: Failed to open LPT port
+real-lpt0        |win2k            |real      |0|--yes verify       |1|Failed to open () = 0\nStatus: Failed to open LPT port
 real-no-library  |win98 win2k winxp|none      |1|--yes verify       |1|Message: Can't find 'veltport.dll' file
 real-incomplete  |win98 win2k winxp|incomplete|1|--yes verify       |1|Message: Function inport failed from'veltport.dll' file
 ROWS
