@@ -1,5 +1,21 @@
 # Shared by the scripts: installs Debian packages that are missing, quietly and
 # only when something is missing, so a second run does nothing.
+
+# A mirror caught in the middle of a sync serves an index whose size does not
+# match its Release file, and apt-get update fails; a later try usually finds
+# it whole, so a few tries, a little apart, before giving up.
+fwup_apt_update() {
+  local sudo="" try
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  for try in 1 2 3 4; do
+    $sudo apt-get update -qq && return 0
+    [ $try -eq 4 ] && break
+    echo "== apt-get update failed (try $try of 4); trying again in $((try * 30)) s"
+    sleep $((try * 30))
+  done
+  return 1
+}
+
 fwup_need_packages() {
   local missing=()
   local pkg
@@ -10,7 +26,7 @@ fwup_need_packages() {
   echo "== installing: ${missing[*]}"
   local sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
+  fwup_apt_update
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
@@ -28,7 +44,7 @@ fwup_need_i386_packages() {
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     echo "== adding i386 as a foreign architecture"
     $sudo dpkg --add-architecture i386
-    $sudo apt-get update -qq
+    fwup_apt_update
   fi
   fwup_need_packages "$@"
 }
