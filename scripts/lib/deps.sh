@@ -2,18 +2,17 @@
 # only when something is missing, so a second run does nothing.
 
 # A mirror caught in the middle of a sync serves an index whose size does not
-# match its Release file, and apt-get update fails; a later try usually finds
-# it whole, so a few tries, a little apart, before giving up.
+# match its Release file, and apt-get update fails for that index alone; a
+# later try usually finds it whole. After a few tries the lists apt already has
+# are used: the install that follows says whether they were enough.
 fwup_apt_update() {
   local sudo="" try
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  for try in 1 2 3 4; do
+  for try in 1 2 3; do
     $sudo apt-get update -qq && return 0
-    [ $try -eq 4 ] && break
-    echo "== apt-get update failed (try $try of 4); trying again in $((try * 30)) s"
-    sleep $((try * 30))
+    [ $try -eq 3 ] || { echo "== apt-get update failed (try $try of 3); again in $((try * 20)) s"; sleep $((try * 20)); }
   done
-  return 1
+  echo "== apt-get update failed 3 times; installing from the package lists at hand"
 }
 
 fwup_need_packages() {
