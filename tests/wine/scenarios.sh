@@ -28,8 +28,12 @@ wine() { "$FWUP_WINE" "$@"; }
 ended_early() { [ -e "$case_dir/.over" ]; }
 probe() {
   ! ended_early || return 1
-  "$FWUP_WINE" "$FWUP_TOOLS/probe.exe" "$@"
+  # The probe's own waits are bounded; this bounds a Wine process that never
+  # starts, so a hang fails its step instead of the whole run.
+  local limit=$((60 * ${FWUP_PROBE_TIME_SCALE:-1}))
+  timeout -k 5 "$limit" "$FWUP_WINE" "$FWUP_TOOLS/probe.exe" "$@"
   local status=$?
+  [ "$status" -ne 124 ] || echo "probe $1 did not end within $limit s" >&2
   if [ "$status" -ne 0 ] && [ -n "$app_pid" ] && ! kill -0 "$app_pid" 2>/dev/null; then
     echo "probe $1 \"$2\"" >"$case_dir/.over"
   fi

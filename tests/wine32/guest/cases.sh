@@ -288,18 +288,34 @@ export_case() {
   end
 }
 
+# A 32-bit Wine process under emulation now and then never gets going (seen
+# once in about ten runs of these cases, with nothing in the program's log), so
+# a dialog case that fails is run once more, from a stopped wineserver, and the
+# first try's reason is kept in the stage's output.
 dialog_case() {
-  local scenario=$1
+  local scenario=$1 try
   begin "dialog-${scenario//_/-}" || return 0
-  : >"$case_dir/results"
-  # Emulated, the program runs several times slower than on the host: the
-  # probe allows it five times as long for each window and answer.
-  FWUP_PROBE_TIME_SCALE=5 FWUP_WINE=/usr/bin/wine FWUP_EXE_DIR=$W/bin FWUP_TOOLS=$W/tools \
-    FWUP_WORK=$case_dir/work FWUP_ARTIFACTS=$W/artifacts FWUP_RESULTS=$case_dir/results \
-    FWUP_EXAMPLES=$W/examples FWUP_WINE_ONLY=$scenario \
-    timeout -k 5 900 bash "$W/scenarios.sh" >"$case_dir/scenario.out" 2>"$case_dir/scenario.err"
-  grep -q "^PASS wine " "$case_dir/results" ||
-    fail "$(grep -m 1 'FAIL' "$case_dir/scenario.out" | sed 's/^ *//' || echo "no result")"
+  for try in 1 2; do
+    : >"$case_dir/results"
+    rm -rf "$case_dir/work"
+    # Emulated, the program runs several times slower than on the host: the
+    # probe allows it five times as long for each window and answer.
+    FWUP_PROBE_TIME_SCALE=5 FWUP_WINE=/usr/bin/wine FWUP_EXE_DIR=$W/bin FWUP_TOOLS=$W/tools \
+      FWUP_WORK=$case_dir/work FWUP_ARTIFACTS=$W/artifacts FWUP_RESULTS=$case_dir/results \
+      FWUP_EXAMPLES=$W/examples FWUP_WINE_ONLY=$scenario \
+      timeout -k 5 600 bash "$W/scenarios.sh" >"$case_dir/scenario.out" 2>"$case_dir/scenario.err"
+    grep -q "^PASS wine " "$case_dir/results" && break
+    local reason
+    reason=$(grep -m 1 'FAIL' "$case_dir/scenario.out" | sed 's/^ *//' || true)
+    if [ $try -eq 1 ]; then
+      echo "W32-STEP $case_name: the first try failed (${reason:-no result}); trying once more"
+      wineserver -k 2>/dev/null || true
+      wineserver -w 2>/dev/null || true
+      wineserver -p
+    else
+      fail "${reason:-no result}"
+    fi
+  done
   cp "$case_dir"/work/*/app.log "$case_dir/app.out" 2>/dev/null
   end
 }
