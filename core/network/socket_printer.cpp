@@ -55,8 +55,8 @@ std::string normalised_device_id(std::string_view raw) {
         const char c = raw[i];
         if (c == '\r' || c == '\n') {
             if (c == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
-            // A break after a field's own ';' separates nothing new.
-            if (text.empty() || text.back() != ';') text += ';';
+            // A break after a field's own ';', or before any field, separates nothing.
+            if (!text.empty() && text.back() != ';') text += ';';
             continue;
         }
         text += c;

@@ -180,5 +180,38 @@ TEST(CliNetwork, EachEndingThroughARealSocketAndARealSnmpAgent) {
     EXPECT_NE(history.find("\"device\":\"socket://127.0.0.1:"), std::string::npos) << history;
 }
 
+// Listing asks each host's agent for the ID and tries its raw port, and
+// sends the printer nothing.
+TEST(CliNetwork, ListAsksEachHostAndSendsNothing) {
+    if (const std::optional<std::string> why = test::SnmpAgent::unavailable()) {
+        const char* required = std::getenv("FWUP_SNMPD_REQUIRED");
+        if (required != nullptr && std::string(required) == "1") FAIL() << *why;
+        GTEST_SKIP() << *why;
+    }
+    std::string error;
+    const auto agent = test::SnmpAgent::start({{kPpmDeviceId, kDeviceId}}, error);
+    ASSERT_TRUE(agent) << error;
+    sim::VirtualPrinter printer;
+    const auto server = sim::NetPrinterServer::start(printer);
+    ASSERT_TRUE(server);
+    const std::string served = "127.0.0.1:" + std::to_string(server->port());
+    const std::string refusing = "127.0.0.1:" + std::to_string(closed_port());
+
+    Folder folder;
+    std::string out;
+    const int status = folder.run("--snmp-port " + std::to_string(agent->port()) + " list --network " + served +
+                                      " socket://" + refusing + " 127.0.0.1:0",
+                                  out);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(out, "NET socket://" + served + ": VP-1000, ID " + kDeviceId + "\n" +
+                       "NET socket://" + refusing + ": the port refuses connections\n" +
+                       "NET 127.0.0.1:0: \"socket://127.0.0.1:0\": the port must be a number from 1 to 65535\n");
+    const int nobody = folder.run("--snmp-port " + std::to_string(agent->port()) + " list --network " + refusing, out);
+    EXPECT_EQ(nobody, 1) << out;
+    const auto held = server->lock();
+    EXPECT_TRUE(printer.commands().empty());
+    EXPECT_EQ(printer.skipped_bytes(), 0u);
+}
+
 }  // namespace
 }  // namespace fwup
