@@ -86,8 +86,7 @@ std::uint16_t closed_port() {
 
 TEST(CliNetwork, EachEndingThroughARealSocketAndARealSnmpAgent) {
     if (const std::optional<std::string> why = test::SnmpAgent::unavailable()) {
-        const char* required = std::getenv("FWUP_SNMPD_REQUIRED");
-        if (required != nullptr && std::string(required) == "1") FAIL() << *why;
+        if (test::SnmpAgent::required()) FAIL() << *why;
         GTEST_SKIP() << *why;
     }
     std::string error;
@@ -184,8 +183,7 @@ TEST(CliNetwork, EachEndingThroughARealSocketAndARealSnmpAgent) {
 // sends the printer nothing.
 TEST(CliNetwork, ListAsksEachHostAndSendsNothing) {
     if (const std::optional<std::string> why = test::SnmpAgent::unavailable()) {
-        const char* required = std::getenv("FWUP_SNMPD_REQUIRED");
-        if (required != nullptr && std::string(required) == "1") FAIL() << *why;
+        if (test::SnmpAgent::required()) FAIL() << *why;
         GTEST_SKIP() << *why;
     }
     std::string error;

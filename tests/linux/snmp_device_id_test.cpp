@@ -51,11 +51,6 @@ struct Row {
     bool agent = true;  // false: ask a port where no agent answers
 };
 
-bool snmpd_required() {
-    const char* required = std::getenv("FWUP_SNMPD_REQUIRED");
-    return required != nullptr && std::string(required) == "1";
-}
-
 TEST(SnmpDeviceId, ReadsThePrinterObjectsOfARealAgent) {
     SnmpTarget target;
     target.host = "127.0.0.1";
@@ -63,11 +58,11 @@ TEST(SnmpDeviceId, ReadsThePrinterObjectsOfARealAgent) {
     if (!snmp_available()) {
         EXPECT_EQ(read_snmp_device_id(target, &problem), std::nullopt);
         EXPECT_EQ(problem, "this build has no SNMP");
-        if (snmpd_required()) FAIL() << "built without net-snmp (Debian: libsnmp-dev), and FWUP_SNMPD_REQUIRED=1";
+        if (SnmpAgent::required()) FAIL() << "built without net-snmp (Debian: libsnmp-dev), and FWUP_SNMPD_REQUIRED=1";
         GTEST_SKIP() << "built without net-snmp (Debian: libsnmp-dev)";
     }
     if (const std::optional<std::string> reason = SnmpAgent::unavailable()) {
-        if (snmpd_required()) FAIL() << *reason << ", and FWUP_SNMPD_REQUIRED=1";
+        if (SnmpAgent::required()) FAIL() << *reason << ", and FWUP_SNMPD_REQUIRED=1";
         GTEST_SKIP() << *reason;
     }
 

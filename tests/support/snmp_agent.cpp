@@ -152,6 +152,11 @@ void pause_briefly() { ::poll(nullptr, 0, 20); }
 
 }  // namespace
 
+bool SnmpAgent::required() {
+    const char* required = std::getenv("FWUP_SNMPD_REQUIRED");
+    return required != nullptr && std::string(required) == "1";
+}
+
 std::optional<std::string> SnmpAgent::unavailable() {
     if (find_snmpd()) return std::nullopt;
     return "snmpd is not installed (Debian: snmpd)";

@@ -20,6 +20,9 @@ class SnmpAgent {
 public:
     // Why no agent can be started here (snmpd missing), or nothing.
     static std::optional<std::string> unavailable();
+    // Whether a test that needs an agent fails, rather than skips, where none
+    // can be started (FWUP_SNMPD_REQUIRED=1, as CI sets it).
+    static bool required();
     // `overrides`: numeric OID (no leading dot) and the exact bytes it answers.
     // Waits until the agent answers; nothing and `error` set when it did not.
     static std::unique_ptr<SnmpAgent> start(std::vector<std::pair<std::string, std::string>> overrides,
