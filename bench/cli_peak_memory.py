@@ -3,14 +3,16 @@
 
 Runs the built fwupgrade-cli in a fresh folder per case, on a virtual Windows
 2000 machine with a printer on USB and a virtual clock, with and without a
-ReceivedImage file, and takes the process's peak resident set from GNU time.
+ReceivedImage file, and with the printer on the network (served on a loopback
+TCP port in the same process, so both ends are counted), and takes the
+process's peak resident set from GNU time.
 The printer's SHA-256 in the output is checked against hashlib's, so a run
 that lost bytes cannot pass as a cheap one.
 
     cli_peak_memory.py FWUPGRADE_CLI RESULTS.json [--check]
 
 --check: exit status 1 when the 1 GiB upgrade peaks more than 1 MiB above the
-16 MiB one (with or without ReceivedImage). Images are written to $TMPDIR and
+16 MiB one (in any of the three kinds). Images are written to $TMPDIR and
 removed afterwards.
 """
 import hashlib
@@ -30,7 +32,9 @@ TIME = "/usr/bin/time"  # GNU time (Debian package "time"): %M is the peak resid
 
 FWINFO = "[Download]\nModel=VP-1000\n[VP-1000]\nFW_File=fw.bin\nFile_Ver=106\nESC=0\nLPT=1\nDemo=0\n"
 MACHINE = ("[Machine]\nPlatform=2\nMajor=5\nMinor=0\nClock=virtual\n"
-           "[Printer]\nPort=USB\nDeviceID=MFG:Virtual;CMD:PJL;MODEL:VP-1000;CLS:PRINTER;\nVersion=100\n")
+           "[Printer]\nPort={port}\nDeviceID=MFG:Virtual;CMD:PJL;MODEL:VP-1000;CLS:PRINTER;\nVersion=100\n")
+# (port, ReceivedImage): the kinds of run measured.
+KINDS = (("USB", False), ("USB", True), ("NET", False))
 
 
 def size_name(n):
@@ -49,17 +53,18 @@ def write_image(path, size):
     return digest.hexdigest()
 
 
-def run_case(cli, folder, image_sha256, received_image):
+def run_case(cli, folder, image_sha256, port, received_image):
     with open(os.path.join(folder, "vm.ini"), "w") as vm:
-        vm.write(MACHINE + ("ReceivedImage=got.bin\n" if received_image else ""))
+        vm.write(MACHINE.format(port=port) + ("ReceivedImage=got.bin\n" if received_image else ""))
+    device = ["--device", "Printer"] if port == "NET" else []
     peak_file = os.path.join(folder, "peak.txt")
     with open(os.path.join(folder, "out.txt"), "wb") as out:
         started = time.monotonic()
         # GNU time starts the program from its own small process: a child
         # forked from this Python process would carry Python's pages until
         # its exec, and the kernel counts them in the child's peak.
-        status = subprocess.call([TIME, "-f", "%M", "-o", peak_file, cli, "--virtual-printer", "vm.ini", "--yes",
-                                  "upgrade"], cwd=folder, stdout=out, stderr=subprocess.STDOUT,
+        status = subprocess.call([TIME, "-f", "%M", "-o", peak_file, cli, "--virtual-printer", "vm.ini", *device,
+                                  "--no-history", "--yes", "upgrade"], cwd=folder, stdout=out, stderr=subprocess.STDOUT,
                                  stdin=subprocess.DEVNULL)
         seconds = time.monotonic() - started
     with open(os.path.join(folder, "out.txt")) as out:
@@ -100,12 +105,12 @@ def main():
             with open(os.path.join(folder, "FWINFO.INI"), "w") as fwinfo:
                 fwinfo.write(FWINFO)
             image_sha256 = write_image(os.path.join(folder, "fw.bin"), size)
-            for received_image in (False, True):
-                case = run_case(cli, folder, image_sha256, received_image)
-                case.update(size=size, received_image=received_image)
+            for port, received_image in KINDS:
+                case = run_case(cli, folder, image_sha256, port, received_image)
+                case.update(size=size, port=port, received_image=received_image)
                 rows.append(case)
                 if case["problems"]:
-                    failed.append(f"{size_name(size)}, ReceivedImage {'yes' if received_image else 'no'}: "
+                    failed.append(f"{size_name(size)}, {port}, ReceivedImage {'yes' if received_image else 'no'}: "
                                   + "; ".join(case["problems"]) + "\n" + case["output"])
         finally:
             shutil.rmtree(folder)
@@ -113,18 +118,18 @@ def main():
     with open(results_path, "w") as out:
         json.dump([{k: v for k, v in row.items() if k != "output"} for row in rows], out, indent=2)
 
-    print("peak resident memory of a whole fwupgrade-cli upgrade (virtual USB printer, virtual clock)")
-    print(f"| {'ReceivedImage':13} | {'image':6} | {'peak RSS':>10} | {'time':>7} | {'rate':>10} |")
-    print(f"|{'-' * 15}|{'-' * 8}|{'-' * 12}|{'-' * 9}|{'-' * 12}|")
+    print("peak resident memory of a whole fwupgrade-cli upgrade (virtual printer, virtual clock)")
+    print(f"| {'port'} | {'ReceivedImage':13} | {'image':6} | {'peak RSS':>10} | {'time':>7} | {'rate':>10} |")
+    print(f"|{'-' * 6}|{'-' * 15}|{'-' * 8}|{'-' * 12}|{'-' * 9}|{'-' * 12}|")
     peaks = {}
     for row in rows:
-        peaks[(row["received_image"], row["size"])] = row["peak_rss_bytes"]
-        print(f"| {'yes' if row['received_image'] else 'no':13} | {size_name(row['size']):6} | "
+        peaks[(row["port"], row["received_image"], row["size"])] = row["peak_rss_bytes"]
+        print(f"| {row['port']:4} | {'yes' if row['received_image'] else 'no':13} | {size_name(row['size']):6} | "
               f"{row['peak_rss_bytes'] / MiB:6.2f} MiB | {row['seconds']:5.2f} s | "
               f"{row['size'] / row['seconds'] / 1e6:6.0f} MB/s |")
-    for received_image in (False, True):
-        growth = peaks[(received_image, GiB)] - peaks[(received_image, 16 * MiB)]
-        label = "with ReceivedImage" if received_image else "without ReceivedImage"
+    for port, received_image in KINDS:
+        growth = peaks[(port, received_image, GiB)] - peaks[(port, received_image, 16 * MiB)]
+        label = f"{port} " + ("with ReceivedImage" if received_image else "without ReceivedImage")
         print(f"  {label}: 1 GiB peaks {growth / 1024:+.0f} KiB against 16 MiB (limit: {LIMIT // 1024} KiB)")
         if abs(growth) > LIMIT:
             failed.append(f"CLI peak memory {label} grows by {growth / 1024:.0f} KiB")

@@ -10,7 +10,7 @@ namespace fwup {
 
 // A printer a machine reports, as listing it finds it (nothing is sent to it).
 struct AttachedPrinter {
-    std::string port;                      // "USB", "LPT1".."LPT3"
+    std::string port;                      // "USB", "LPT1".."LPT3", "NET"
     std::string device;                    // as a list shows it: "/dev/usb/lp0", "[Printer2]", "/dev/lp0"
     std::optional<DeviceAddress> address;  // how the operator names it, where it can be named
     std::optional<std::uint16_t> vendor_id;
@@ -19,6 +19,7 @@ struct AttachedPrinter {
     std::string problem;   // why it does not answer, e.g. "in use by another program"
 
     bool usb() const { return port == "USB"; }
+    bool network() const { return port == "NET"; }
 };
 
 // The model field of an IEEE 1284 ID (MDL: or MODEL:); empty when it has none.

@@ -1,6 +1,7 @@
 #include "core/devices/device_address.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace fwup {
 
@@ -22,9 +23,60 @@ std::string quoted(std::string_view text) {
     return result;
 }
 
+// "socket://HOST[:PORT]" after its scheme; refused with `error` set.
+std::optional<DeviceAddress> parse_network_address(std::string_view original, std::string_view rest,
+                                                   std::string& error) {
+    std::string_view host = rest;
+    std::optional<std::string_view> port_text;  // set when a ':' follows the host
+    bool well_formed = true;
+    if (!rest.empty() && rest.front() == '[') {
+        const std::size_t close = rest.find(']');
+        well_formed = close != std::string_view::npos;
+        host = well_formed ? rest.substr(1, close - 1) : std::string_view();
+        const std::string_view after = well_formed ? rest.substr(close + 1) : std::string_view();
+        if (!after.empty()) {
+            well_formed = after.front() == ':';
+            port_text = after.substr(1);
+        }
+    } else if (const std::size_t colon = rest.find(':'); colon != std::string_view::npos) {
+        host = rest.substr(0, colon);
+        port_text = rest.substr(colon + 1);
+    }
+    well_formed = well_formed && !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+               c == '.' || c == ':' || c == '_' || c == '%';
+    });
+    if (!well_formed) {
+        error = quoted(original);
+        error += ": a network printer is named socket://HOST or socket://HOST:PORT";
+        return std::nullopt;
+    }
+    std::uint16_t port = kRawPrintPort;
+    if (port_text) {
+        const char* end = port_text->data() + port_text->size();
+        const auto [stop, fault] = std::from_chars(port_text->data(), end, port);
+        if (port_text->empty() || fault != std::errc() || stop != end || port == 0) {
+            error = quoted(original);
+            error += ": the port must be a number from 1 to 65535";
+            return std::nullopt;
+        }
+    }
+    return DeviceAddress{DeviceAddress::Kind::Network, std::string(host), port};
+}
+
 }  // namespace
 
 std::string DeviceAddress::display() const {
+    if (kind == Kind::Network) {
+        std::string shown = "socket://";
+        const bool brackets = text.find(':') != std::string::npos;
+        if (brackets) shown += '[';
+        shown += text;
+        if (brackets) shown += ']';
+        shown += ':';
+        shown += std::to_string(port);
+        return shown;
+    }
     if (kind != Kind::VirtualSection) return text;
     std::string shown(1, '[');
     shown += text;
@@ -39,6 +91,7 @@ std::optional<DeviceAddress> parse_device_address(std::string_view text, std::st
         return std::nullopt;
     }
     if (const std::size_t scheme = text.find("://"); scheme != std::string_view::npos) {
+        if (text.substr(0, scheme) == "socket") return parse_network_address(text, text.substr(scheme + 3), error);
         error = quoted(text);
         error += ": this program reaches no printer of the kind ";
         error += quoted(std::string(text.substr(0, scheme)) + "://");

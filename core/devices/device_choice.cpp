@@ -74,6 +74,12 @@ DeviceChoice choose_device(const std::vector<AttachedPrinter>& printers, const s
     choice.usb_count = usb.size();
     const std::string how(how_to_choose);
 
+    if (wanted && wanted->kind == DeviceAddress::Kind::Network) {
+        // Nothing lists the network: the address names the printer by itself.
+        choice.outcome = DeviceChoice::Outcome::Chosen;
+        choice.printer = AttachedPrinter{"NET", wanted->display(), wanted, {}, {}, true, {}};
+        return choice;
+    }
     if (wanted) {
         const auto named = std::find_if(printers.begin(), printers.end(),
                                         [&](const AttachedPrinter& p) { return names(*wanted, p.address); });
@@ -82,7 +88,7 @@ DeviceChoice choose_device(const std::vector<AttachedPrinter>& printers, const s
             choice.message = how + " " + wanted->display() + " names no printer; " +
                              (usb.empty() ? std::string("no USB printer is attached")
                                           : "the USB printers attached: " + listing(usb));
-        } else if (!named->usb()) {
+        } else if (!named->usb() && !named->network()) {
             // A parallel port's printer is reached through the settings' LPT
             // port, never by name: taking the name would silently reach the USB one.
             choice.message = how + " " + wanted->display() + " names the printer on " + named->port + "; " + how +

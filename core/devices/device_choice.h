@@ -20,7 +20,7 @@ struct DeviceChoice {
     enum class Outcome {
         NoUsbPrinter,    // none attached: the parallel port of the settings, as ever
         Only,            // the one attached
-        Chosen,          // the one the operator named
+        Chosen,          // the one the operator named (on USB or the network)
         FirstOfSeveral,  // a verify with several attached: the first that opens
         Refused,         // nothing may run: `message` says why
     };

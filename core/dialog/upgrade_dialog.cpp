@@ -82,7 +82,7 @@ bool UpgradeDialog::run(DialogControls& controls, Procedure procedure) {
     if (busy_.exchange(true)) return false;
     TransferContext context{settings_,        flags_,          usb_,     services_.ports,
                             services_.images, services_.clock, controls, state_,
-                            [this, &controls] { exit(controls); }, services_.is_lead_byte};
+                            [this, &controls] { exit(controls); }, services_.is_lead_byte, services_.network};
     procedure(context);
     busy_.store(false);
     return true;

@@ -52,6 +52,9 @@ struct DialogServices {
     // download ran on, with what it found and the status it ended with: the
     // program keeps its history from it. Empty: nothing is called.
     std::function<void(const RunFacts&, const std::string& status)> after_download = {};
+    // The network printer the procedures reach instead of USB and the
+    // parallel port; null: none was named.
+    NetworkPrinter* network = nullptr;
 };
 
 // The main dialog's logic, independent of any window system. A front end

@@ -19,7 +19,7 @@ bool history_due(const RunFacts& facts) { return facts.download_command_sent; }
 
 HistoryRecord history_record(const RunFacts& facts, const UpgradeSettings& settings, std::string status) {
     HistoryRecord r;
-    if (facts.carrier) r.carrier = *facts.carrier == Carrier::Usb ? "USB" : "LPT";
+    if (facts.carrier) r.carrier = carrier_name(*facts.carrier);
     r.printer_id = facts.identification;
     r.version_before = facts.printer_version;
     r.image = settings.firmware_file;

@@ -67,35 +67,42 @@ public:
         return true;
     }
 
-    void over_usb() {
+    // Over the USB port library or a network connection.
+    void over_link(PrinterLink& link) {
         show_transfer_started();
         const CommandBytes command = download_command();
         std::uint32_t written = 0;
         ctx_.state.facts.download_command_sent = true;
-        if (ctx_.usb.write_to_usb_port(command.bytes.data(), command.length, &written,
-                                       exchange::kCommandTimeout) != VELTPORT_OK) {
-            return usb_failure(text::kWritingDownloadCommandError);
+        if (!link.write(command.bytes.data(), command.length, written, exchange::kCommandTimeout)) {
+            return link_failure(text::kWritingDownloadCommandError);
         }
         ctx_.clock.sleep_ms(kReplyWait);
-        std::uint32_t got = 0;  // a read that reports no count counts as empty
-        static_cast<void>(ctx_.usb.read_from_usb_port(ctx_.state.reply.data(), ctx_.state.reply_length,
-                                                      &got, exchange::kCommandTimeout));
+        const std::uint32_t got = link.read(ctx_.state.reply.data(), ctx_.state.reply_length, exchange::kCommandTimeout);
         if (!reply_complete(got, ctx_.state.reply_length)) {
-            return usb_failure(text::kReadingCommandError);
+            return link_failure(text::kReadingCommandError);
         }
-        if (const char* refusal = refusal_text()) return usb_failure(refusal);
+        if (const char* refusal = refusal_text()) return link_failure(refusal);
 
         start_data_phase();
         ctx_.clock.sleep_ms(kUsbBeforeDataWait);
-        const bool sent = send_image([this](const std::uint8_t* data, std::uint32_t length) {
+        bool sent = send_image([&link](const std::uint8_t* data, std::uint32_t length) {
             std::uint32_t block_written = 0;
-            const int result =
-                ctx_.usb.write_to_usb_port(data, length, &block_written, exchange::kDataTimeout);
-            return result == VELTPORT_OK && block_written >= length ? BlockWrite::Written
-                                                                    : BlockWrite::Failed;
+            return link.write(data, length, block_written, exchange::kDataTimeout) && block_written >= length
+                       ? BlockWrite::Written
+                       : BlockWrite::Failed;
         });
+        // Bytes a connection took may still be lost on their way: the image
+        // counts as written once the printer has them all.
+        if (sent && !link.finish()) {
+            set_status(ctx_.dialog, text::kWritingDataError);
+            sent = false;
+        }
         complete(sent);
     }
+
+    // A network printer that cannot be reached: nothing was sent, the
+    // upgrade button stays for another try.
+    void unreachable(ConnectFailure failure) { link_failure(exchange::connect_failure_text(failure)); }
 
     void over_lpt() {
         port_ = exchange::open_lpt(ctx_.ports, ctx_.settings.lpt, PortAccess::ReadWrite);
@@ -210,7 +217,7 @@ private:
         }
     }
 
-    void usb_failure(const char* status) {
+    void link_failure(const char* status) {
         set_status(ctx_.dialog, status);
         cursor_->end();
         file_.reset();
@@ -272,17 +279,33 @@ private:
 }  // namespace
 
 void download(TransferContext& ctx) {
-    // The device-ID answer only chooses the carrier.
-    const bool over_usb = ctx.usb.usable() && exchange::usb_identify(ctx.usb, ctx.state);
-    ctx.state.facts.carrier = over_usb ? Carrier::Usb : Carrier::Lpt;
-    if (over_usb) ctx.state.facts.identification = std::string(identification_text(ctx.state.device_id));
+    std::optional<exchange::UsbLibraryLink> usb;
+    if (ctx.network != nullptr) {
+        ctx.state.facts.carrier = Carrier::Net;
+    } else {
+        // The device-ID answer only chooses the carrier.
+        if (ctx.usb.usable()) usb.emplace(ctx.usb);
+        if (usb && !exchange::link_identify(*usb, ctx.state)) usb.reset();
+        ctx.state.facts.carrier = usb ? Carrier::Usb : Carrier::Lpt;
+        if (usb) ctx.state.facts.identification = std::string(identification_text(ctx.state.device_id));
+    }
     ctx.state.facts.image_size.reset();
     ctx.state.facts.bytes_sent = 0;
     ctx.state.facts.download_command_sent = false;
     DownloadRun run(ctx);
     if (!run.open_image()) return;
-    if (over_usb) {
-        run.over_usb();
+    if (ctx.network != nullptr) {
+        // The connection is made once the operator has confirmed, and closed
+        // when the run ends.
+        ConnectFailure failure{};
+        const std::unique_ptr<PrinterLink> link = ctx.network->connect(failure);
+        if (link) {
+            run.over_link(*link);
+        } else {
+            run.unreachable(failure);
+        }
+    } else if (usb) {
+        run.over_link(*usb);
     } else {
         run.over_lpt();
     }

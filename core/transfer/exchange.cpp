@@ -1,6 +1,9 @@
 #include "core/transfer/exchange.h"
 
 #include <algorithm>
+#include <string>
+
+#include "core/transfer/status_texts.h"
 
 namespace fwup::exchange {
 namespace {
@@ -9,11 +12,33 @@ constexpr std::uint32_t kReadTotalConstant = 1000;
 constexpr std::uint32_t kReadInterval = 200;
 }  // namespace
 
-bool usb_identify(UsbPortApi& usb, TransferState& state) {
+bool UsbLibraryLink::identify(std::array<std::uint8_t, 256>& id) {
+    std::uint32_t length = kDeviceIdCapacity;
+    return usb_.get_device_id(reinterpret_cast<char*>(id.data()), &length) != 0;
+}
+
+bool UsbLibraryLink::write(const std::uint8_t* data, std::uint32_t length, std::uint32_t& written,
+                           std::uint32_t timeout_ms) {
+    written = 0;
+    return usb_.write_to_usb_port(data, length, &written, std::to_string(timeout_ms).c_str()) == VELTPORT_OK;
+}
+
+std::uint32_t UsbLibraryLink::read(std::uint8_t* data, std::uint32_t length, std::uint32_t timeout_ms) {
+    std::uint32_t got = 0;  // a read that reports no count counts as empty
+    static_cast<void>(usb_.read_from_usb_port(data, length, &got, std::to_string(timeout_ms).c_str()));
+    return got;
+}
+
+bool link_identify(PrinterLink& link, TransferState& state) {
     // Cleared first so that the text never runs into an earlier, longer ID.
     state.device_id.fill(0);
-    std::uint32_t length = kDeviceIdCapacity;
-    return usb.get_device_id(reinterpret_cast<char*>(state.device_id.data()), &length) != 0;
+    const bool answered = link.identify(state.device_id);
+    state.device_id.back() = 0;
+    return answered;
+}
+
+const char* connect_failure_text(ConnectFailure failure) {
+    return failure == ConnectFailure::NotFound ? text::kNetworkPrinterNotFound : text::kFailedToConnectPrinter;
 }
 
 std::unique_ptr<ParallelPort> open_lpt(ParallelPorts& ports, std::int32_t lpt, PortAccess access) {

@@ -4,15 +4,16 @@
 #include <string>
 
 #include "core/transfer/command_set.h"
+#include "core/transfer/printer_link.h"
 #include "core/transfer/procedures.h"
 
 // Steps that the verify and download procedures share: the carriers' calls as
 // the procedures use them. Internal to the transfer library.
 namespace fwup::exchange {
 
-// Time-out texts handed to the USB port library.
-inline constexpr char kCommandTimeout[] = "1000";
-inline constexpr char kDataTimeout[] = "10000";
+// Time-outs of a command or reply and of an image block, in milliseconds.
+inline constexpr std::uint32_t kCommandTimeout = 1000;
+inline constexpr std::uint32_t kDataTimeout = 10000;
 
 // Shows the wait cursor until end() or destruction, whichever comes first.
 class WaitCursor {
@@ -35,9 +36,26 @@ inline void set_status(DialogControls& dialog, const std::string& text) {
     dialog.set_text(IDC_STATUS, text);
 }
 
-// The identification query over USB into the device-ID buffer; true when a
-// USB printer answered. Only call with a usable library.
-bool usb_identify(UsbPortApi& usb, TransferState& state);
+// The USB port library as a link; the library takes its time-outs as text.
+// Only make one over a usable library.
+class UsbLibraryLink final : public PrinterLink {
+public:
+    explicit UsbLibraryLink(UsbPortApi& usb) : usb_(usb) {}
+    bool identify(std::array<std::uint8_t, 256>& id) override;
+    bool write(const std::uint8_t* data, std::uint32_t length, std::uint32_t& written,
+               std::uint32_t timeout_ms) override;
+    std::uint32_t read(std::uint8_t* data, std::uint32_t length, std::uint32_t timeout_ms) override;
+
+private:
+    UsbPortApi& usb_;
+};
+
+// The identification query over a link into the device-ID buffer; true when
+// the printer answered.
+bool link_identify(PrinterLink& link, TransferState& state);
+
+// The status text for a network printer that could not be reached.
+const char* connect_failure_text(ConnectFailure failure);
 
 // Opens the configured port; nullptr when Lpt names no port or it cannot be opened.
 std::unique_ptr<ParallelPort> open_lpt(ParallelPorts& ports, std::int32_t lpt, PortAccess access);

@@ -13,10 +13,21 @@
 #include "core/transfer/command_set.h"
 #include "core/transfer/image_file.h"
 #include "core/transfer/parallel_port.h"
+#include "core/transfer/printer_link.h"
 
 namespace fwup {
 
-enum class Carrier { Usb, Lpt };
+enum class Carrier { Usb, Lpt, Net };
+
+// As reports and the history name a carrier: "USB", "LPT", "NET".
+inline const char* carrier_name(Carrier carrier) {
+    switch (carrier) {
+        case Carrier::Usb: return "USB";
+        case Carrier::Lpt: return "LPT";
+        case Carrier::Net: return "NET";
+    }
+    return "USB";
+}
 
 // What the procedures found out, beyond what the dialog shows, for a front end
 // that reports a run to a script. Each field keeps the last value found.
@@ -53,6 +64,9 @@ struct TransferContext {
     // How the model check steps through the identification text (double-byte
     // code pages); tests inject one to exercise both kinds of code page.
     LeadByteTest is_lead_byte = system_lead_byte_test();
+    // The network printer the run was pointed at; then neither USB nor a
+    // parallel port is reached. Null: the printer on USB or the parallel port.
+    NetworkPrinter* network = nullptr;
 };
 
 // "Verify Information": identify the printer, check its model, read and show its

@@ -26,6 +26,9 @@ inline constexpr char kDownloading[] = "Downloading...Do not turn off your print
 inline constexpr char kErrorReadingFile[] = "Error reading file...!";
 inline constexpr char kWritingDataError[] = "Writing data error...!";
 inline constexpr char kWritingComplete[] = "Writing complete....Do not turn off until printer is initialized!";
+// A network printer whose name does not resolve, and one that takes no connection.
+inline constexpr char kNetworkPrinterNotFound[] = "Failed to find network printer";
+inline constexpr char kFailedToConnectPrinter[] = "Failed to connect network printer";
 
 // Every status text above, for a front end that sizes its status line to them.
 inline constexpr const char* kStatusTexts[] = {
@@ -35,7 +38,7 @@ inline constexpr const char* kStatusTexts[] = {
     kUpgradeNotNecessary,  kDemoImageTooBig,    kWritingDownloadCommandError,
     kReadingCommandError,  kDemoNotSupported,   kPrinterBusy,
     kDownloading,          kErrorReadingFile,   kWritingDataError,
-    kWritingComplete,
+    kWritingComplete,      kNetworkPrinterNotFound, kFailedToConnectPrinter,
 };
 
 // "File open error...(%s)" filled with the image file's name.

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <memory>
 #include <string>
 
 #include "core/transfer/command_set.h"
@@ -46,16 +47,18 @@ void show_version_and_decide(TransferContext& ctx, const char* up_to_date_text) 
     }
 }
 
-void verify_usb(TransferContext& ctx) {
-    WaitCursor cursor(ctx.dialog);
+// The steps over the USB port library and over a network connection.
+// `check_model`: whether the identification must name the configured model.
+// The caller shows the wait cursor.
+void verify_over_link(TransferContext& ctx, PrinterLink& link, bool check_model) {
     TransferState& state = ctx.state;
-    if (!exchange::usb_identify(ctx.usb, state)) {
+    if (!exchange::link_identify(link, state)) {
         set_status(ctx.dialog, text::kDeviceNotResponding);
         return;
     }
     state.facts.identification = std::string(identification_text(state.device_id));
     ctx.clock.sleep_ms(kUsbIdentifyWait);
-    if (ctx.flags.usb_model_check &&
+    if (check_model &&
         !model_matches(identification_text(state.device_id), ctx.settings.model_name, ctx.is_lead_byte)) {
         set_status(ctx.dialog, text::kModelNotMatched);
         return;
@@ -65,22 +68,32 @@ void verify_usb(TransferContext& ctx) {
 
     const CommandBytes command = command_bytes(Command::VersionQuery, ctx.settings.esc);
     std::uint32_t written = 0;
-    if (ctx.usb.write_to_usb_port(command.bytes.data(), command.length, &written,
-                                  exchange::kCommandTimeout) != VELTPORT_OK) {
+    if (!link.write(command.bytes.data(), command.length, written, exchange::kCommandTimeout)) {
         set_status(ctx.dialog, text::kWritingVersionCommandError);
         return;
     }
     ctx.clock.sleep_ms(kUsbReplyWait);
 
     clear_version_reply(state);
-    std::uint32_t got = 0;  // a read that reports no count counts as empty
-    static_cast<void>(ctx.usb.read_from_usb_port(state.reply.data(), state.reply_length, &got,
-                                                 exchange::kCommandTimeout));
+    const std::uint32_t got = link.read(state.reply.data(), state.reply_length, exchange::kCommandTimeout);
     if (!reply_complete(got, state.reply_length)) {
         set_status(ctx.dialog, text::kReadingVersionDataError);
         return;
     }
     show_version_and_decide(ctx, text::kNoUpgradeRequired);
+}
+
+void verify_network(TransferContext& ctx, NetworkPrinter& printer) {
+    WaitCursor cursor(ctx.dialog);
+    ConnectFailure failure{};
+    const std::unique_ptr<PrinterLink> link = printer.connect(failure);
+    if (!link) {
+        set_status(ctx.dialog, exchange::connect_failure_text(failure));
+        return;
+    }
+    // A printer on the network may be any printer at that address: its model
+    // is always checked before its version is believed.
+    verify_over_link(ctx, *link, true);
 }
 
 void verify_lpt(TransferContext& ctx) {
@@ -133,14 +146,24 @@ void verify_lpt(TransferContext& ctx) {
 }  // namespace
 
 void verify(TransferContext& ctx) {
-    // A printer that answers over USB is always handled over USB.
-    if (ctx.usb.usable() && exchange::usb_identify(ctx.usb, ctx.state)) {
-        ctx.state.facts.carrier = Carrier::Usb;
-        verify_usb(ctx);
-    } else {
-        ctx.state.facts.carrier = Carrier::Lpt;
-        verify_lpt(ctx);
+    // A network printer is reached only when the run was pointed at one.
+    if (ctx.network != nullptr) {
+        ctx.state.facts.carrier = Carrier::Net;
+        verify_network(ctx, *ctx.network);
+        return;
     }
+    // A printer that answers over USB is always handled over USB.
+    if (ctx.usb.usable()) {
+        exchange::UsbLibraryLink usb(ctx.usb);
+        if (exchange::link_identify(usb, ctx.state)) {
+            ctx.state.facts.carrier = Carrier::Usb;
+            WaitCursor cursor(ctx.dialog);
+            verify_over_link(ctx, usb, ctx.flags.usb_model_check);
+            return;
+        }
+    }
+    ctx.state.facts.carrier = Carrier::Lpt;
+    verify_lpt(ctx);
 }
 
 }  // namespace fwup

@@ -1,6 +1,8 @@
 #include "programs/cli/cli_options.h"
 
 #include <array>
+#include <charconv>
+#include <cstdint>
 
 #include "build_version.h"
 
@@ -18,7 +20,9 @@ namespace {
 
 constexpr char kProgramName[] = "fwupgrade-cli";
 
-enum class Id { Help, Version, Config, VirtualPrinter, Device, Yes, Json, CheckAfter, NoHistory };
+enum class Id {
+    Help, Version, Config, VirtualPrinter, Device, Network, SnmpCommunity, SnmpPort, Yes, Json, CheckAfter, NoHistory
+};
 
 struct Declared {
     Id id;
@@ -37,8 +41,15 @@ constexpr std::array kOptions{
     Declared{Id::VirtualPrinter, "--virtual-printer", nullptr, "FILE", true,
              "run against the virtual machine that FILE describes"},
     Declared{Id::Device, "--device", nullptr, "PATH", true,
-             "the USB printer to use (verify, upgrade): its device path, e.g. /dev/usb/lp1, or on a virtual "
-             "machine its section, e.g. Printer2"},
+             "the printer to use (verify, upgrade): a USB printer's device path, e.g. /dev/usb/lp1, a network "
+             "printer's raw port, socket://HOST[:PORT] (port 9100 by default), or on a virtual machine its "
+             "section, e.g. Printer2"},
+    Declared{Id::Network, "--network", nullptr, "HOST", false,
+             "list: the network printers at HOST (HOST[:PORT]); further hosts may follow"},
+    Declared{Id::SnmpCommunity, "--snmp-community", nullptr, "NAME", false,
+             "the SNMP community a network printer's ID is read with (public by default)"},
+    Declared{Id::SnmpPort, "--snmp-port", nullptr, "PORT", false,
+             "the UDP port of a network printer's SNMP agent (161 by default)"},
     Declared{Id::Yes, "--yes", "-y", nullptr, true, "answer the upgrade confirmation with Yes"},
     Declared{Id::Json, "--json", nullptr, nullptr, true,
              "print one JSON document on stdout at the end; the lines and the progress go to stderr"},
@@ -54,7 +65,8 @@ constexpr char kCommandHelp[] =
     "  verify                     press \"Verify Information\" once\n"
     "  upgrade                    verify, then press \"Upgrade Now\" when the printer needs the image;\n"
     "                             with several USB printers attached, only with --device\n"
-    "  list                       every printer the program can reach; nothing is sent to any\n"
+    "  list                       every printer the program can reach; nothing is sent to any;\n"
+    "                             with --network, the network printers at the hosts named\n"
     "  history                    the record of every run that sent an image, newest last\n";
 
 constexpr char kExitStatuses[] =
@@ -70,7 +82,24 @@ constexpr char kExitStatuses[] =
     "  4  --check-after: the printer reports no version after the upgrade\n";
 
 std::string needs(const Declared& option) {
-    return std::string(option.value) == "FILE" ? " needs a file name" : " needs a device path";
+    const std::string value = option.value;
+    if (value == "FILE") return " needs a file name";
+    if (value == "HOST") return " needs a host";
+    if (value == "NAME") return " needs a community";
+    if (value == "PORT") return " needs a port number";
+    return " needs a device path";
+}
+
+std::optional<std::uint16_t> port_number(const std::string& text) {
+    std::uint16_t port = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, fault] = std::from_chars(text.data(), end, port);
+    if (fault != std::errc() || stop != end || port == 0) return std::nullopt;
+    return port;
+}
+
+bool command_word(const std::string& word) {
+    return word == "verify" || word == "upgrade" || word == "list" || word == "history";
 }
 
 const Declared* find_option(const std::string& word) {
@@ -172,6 +201,22 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
             if (options.device) return fail("--device given twice");
             options.device = *value;
             break;
+        case Id::Network:
+            options.network_hosts.push_back(*value);
+            // "list --network a b": the hosts that follow belong to it.
+            while (i + 1 < args.size() && args[i + 1].rfind('-', 0) != 0 && !command_word(args[i + 1])) {
+                options.network_hosts.push_back(args[++i]);
+            }
+            break;
+        case Id::SnmpCommunity:
+            options.snmp_community = *value;
+            break;
+        case Id::SnmpPort: {
+            const std::optional<std::uint16_t> port = port_number(*value);
+            if (!port) return fail("--snmp-port needs a port number from 1 to 65535, not " + *value);
+            options.snmp_port = *port;
+            break;
+        }
         case Id::NoHistory:
             options.history = false;
             break;
@@ -195,6 +240,7 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
     if (options.device && (*command == Command::List || *command == Command::History)) {
         return fail("--device goes with verify or upgrade");
     }
+    if (!options.network_hosts.empty() && *command != Command::List) return fail("--network goes with list");
     options.command = *command;
     result.options = options;
     return result;

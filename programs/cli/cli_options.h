@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,9 @@ struct CliOptions {
     bool json = false;         // one JSON document on stdout instead of the lines
     bool check_after = false;  // verify again after a firmware upgrade
     std::optional<std::string> device;  // the printer to use, as given (verify, upgrade)
+    std::vector<std::string> network_hosts;  // list --network: the hosts to ask
+    std::string snmp_community = "public";   // how a network printer's ID is asked for
+    std::uint16_t snmp_port = 161;
     bool history = true;                // record a download in the history
     Command command = Command::Verify;
 };

@@ -169,6 +169,7 @@ int run_parsed(const ParseResult& parsed, CliIo& io, std::ostream& lines, RunRep
                 "this build has no adapters for real printers on this system; "
                 "run against a virtual printer with --virtual-printer FILE");
         }
+        system->set_snmp({options.snmp_community, options.snmp_port});
         // Decided before anything runs: a refusal sends nothing to any printer.
         const DeviceChoice choice = system->choose_printer(options.device, intent, kHowToChoose);
         if (choice.refused()) return refuse(choice.message);
@@ -183,6 +184,7 @@ int run_parsed(const ParseResult& parsed, CliIo& io, std::ostream& lines, RunRep
     std::string error;
     const std::unique_ptr<startup::Machine> simulated = startup::Machine::from_file(*options.virtual_printer, error);
     if (!simulated) return refuse(error);
+    simulated->set_snmp({options.snmp_community, options.snmp_port});
     const DeviceChoice choice = simulated->choose_printer(options.device, intent, kHowToChoose);
     if (choice.refused()) return refuse(choice.message);
     const int status = run_procedures(options, io, lines, *simulated, report);
@@ -191,9 +193,8 @@ int run_parsed(const ParseResult& parsed, CliIo& io, std::ostream& lines, RunRep
     for (std::size_t i = 0; i < machine->printer_count(); ++i) {
         const sim::PrinterSetup& setup = machine->config().printers.at(i);
         const sim::VirtualPrinter& printer = machine->printer(i);
-        RunReport::VirtualPrinter received{setup.section,
-                                           setup.lpt == 0 ? std::string("USB") : "LPT" + std::to_string(setup.lpt),
-                                           printer.image_bytes(), printer.image_sha256()};
+        RunReport::VirtualPrinter received{setup.section, setup.port_name(), printer.image_bytes(),
+                                           printer.image_sha256()};
         // Only a printer that took image bytes has something to vouch for.
         if (received.image_bytes > 0) lines << describe(received) << '\n';
         report.virtual_printers->push_back(std::move(received));
@@ -223,7 +224,10 @@ int run_list(const CliOptions& options, CliIo& io, std::ostream* document) {
         if (document != nullptr) *document << list_json({}, std::nullopt, kExitUsage, error);
         return kExitUsage;
     }
-    const std::vector<AttachedPrinter> printers = machine->list_printers();
+    machine->set_snmp({options.snmp_community, options.snmp_port});
+    const std::vector<AttachedPrinter> printers = options.network_hosts.empty()
+                                                      ? machine->list_printers()
+                                                      : machine->list_network_printers(options.network_hosts);
     const bool found = std::any_of(printers.begin(), printers.end(),
                                    [](const AttachedPrinter& p) { return p.usb() || p.answers; });
     const int status = found ? kExitOk : kExitFailed;

@@ -53,7 +53,10 @@ std::string describe_listed(const AttachedPrinter& printer) {
         details += (details.empty() ? "vendor 0x" : ", vendor 0x") + std::string(hex.data());
     }
     if (printer.identification) details += (details.empty() ? "ID " : ", ID ") + *printer.identification;
-    return line + (details.empty() ? "a printer without an ID" : details);
+    if (details.empty()) details = "a printer without an ID";
+    // A network printer may take connections and still not say what it is.
+    if (!printer.problem.empty()) details += " (" + printer.problem + ")";
+    return line + details;
 }
 
 std::string list_json(const std::vector<AttachedPrinter>& printers, const std::optional<std::string>& virtual_machine,
@@ -123,7 +126,7 @@ std::string to_json(const RunReport& report) {
         doc["settings"] = nullptr;
     }
     const RunFacts& f = report.facts;
-    doc["carrier"] = f.carrier ? json(*f.carrier == Carrier::Usb ? "USB" : "LPT") : json(nullptr);
+    doc["carrier"] = f.carrier ? json(carrier_name(*f.carrier)) : json(nullptr);
     doc["printer"] = {{"identification", f.identification ? json(*f.identification) : json(nullptr)},
                       {"firmware_version", optional_version(f.printer_version)},
                       {"firmware_version_text", optional_version_text(f.printer_version)}};

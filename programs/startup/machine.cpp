@@ -14,7 +14,10 @@
 #include "adapters/win32/win32_system.h"
 #elif defined(__linux__)
 #include "adapters/linux/linux_system.h"
+#include "adapters/linux/snmp_device_id.h"
 #include "adapters/linux/usblp_printers.h"
+#include "core/network/socket_printer.h"
+#include "system/sockets/tcp_stream.h"
 #endif
 
 namespace fwup::startup {
@@ -87,10 +90,10 @@ protected:
         std::vector<AttachedPrinter> printers;
         for (const sim::PrinterSetup& setup : machine_->config().printers) {
             AttachedPrinter printer;
-            printer.port = setup.lpt == 0 ? std::string("USB") : "LPT" + std::to_string(setup.lpt);
+            printer.port = setup.port_name();
             printer.address = DeviceAddress{DeviceAddress::Kind::VirtualSection, setup.section};
             printer.device = printer.address->display();
-            if (setup.lpt == 0) printer.vendor_id = setup.printer.vendor_id;
+            if (setup.on_usb()) printer.vendor_id = setup.printer.vendor_id;
             printer.identification = setup.printer.device_id;
             printer.answers = setup.lpt != 0 || setup.openable;
             if (!printer.answers) printer.problem = "in use by another program";
@@ -103,6 +106,17 @@ protected:
         for (std::size_t i = 0; i < setups.size(); ++i) {
             if (printer.address && setups[i].section == printer.address->text) machine_->keep_only_usb_printer(i);
         }
+    }
+    NetworkPrinter* reach_network(const AttachedPrinter& printer, std::string& why) override {
+        if (printer.address && printer.address->kind == DeviceAddress::Kind::VirtualSection) {
+            const std::vector<sim::PrinterSetup>& setups = machine_->config().printers;
+            for (std::size_t i = 0; i < setups.size(); ++i) {
+                if (setups[i].section == printer.address->text) return machine_->network_printer(i);
+            }
+        }
+        // A printer on the network is outside the computer: a virtual one
+        // reaches it as the real one does.
+        return Machine::reach_network(printer, why);
     }
     std::string lpt_device(int number) override {
         for (const sim::PrinterSetup& setup : machine_->config().printers) {
@@ -168,6 +182,7 @@ DialogServices Machine::services() {
     DialogServices services{only_chosen_ ? no_ports : own.ports, own.images, own.clock, own.loader,
                             own.library_path, own.is_lead_byte, own.library_file, own.virtual_machine};
     services.printer = choice_.printer_text();
+    services.network = network_;
     if (!program_.empty()) {
         services.after_download = [this](const RunFacts& facts, const std::string& status) {
             // The settings are the dialog's; the history needs the image's name and port.
@@ -191,7 +206,7 @@ void Machine::run_program(const UpgradeApp::RunDialog& run_dialog, const std::st
 std::vector<AttachedPrinter> Machine::list_printers() {
     std::vector<AttachedPrinter> printers;
     for (AttachedPrinter& printer : named_printers()) {
-        if (printer.usb()) printers.push_back(std::move(printer));
+        if (printer.usb() || printer.network()) printers.push_back(std::move(printer));
     }
     ParallelPorts& ports = machine_services().ports;
     for (int number = 1; number <= 3; ++number) {
@@ -226,6 +241,7 @@ DeviceChoice Machine::choose_printer(const std::optional<std::string>& wanted, D
                                      std::string_view how_to_choose) {
     choice_ = DeviceChoice{};
     only_chosen_ = false;
+    network_ = nullptr;
     std::optional<std::string> named = wanted;
 #if defined(__linux__)
     // The library honours the variable by itself; the choice must see it too,
@@ -247,7 +263,7 @@ DeviceChoice Machine::choose_printer(const std::optional<std::string>& wanted, D
             choice_.message = std::string(how_to_choose) + ": " + error;
             return choice_;
         }
-        if (!chooses_usb()) {
+        if (!chooses_usb() && address->kind != DeviceAddress::Kind::Network) {
             choice_.outcome = DeviceChoice::Outcome::Refused;
             choice_.message = std::string(how_to_choose) +
                               " is not available here: the USB port library of this system takes the first "
@@ -258,7 +274,18 @@ DeviceChoice Machine::choose_printer(const std::optional<std::string>& wanted, D
     const std::vector<AttachedPrinter> printers = named_printers();
     if (address) address = as_listed(*address, printers);
     choice_ = choose_device(printers, address, intent, how_to_choose);
-    if (choice_.outcome == DeviceChoice::Outcome::Chosen) {
+    if (choice_.outcome == DeviceChoice::Outcome::Chosen && choice_.printer->network()) {
+        std::string why;
+        network_ = reach_network(*choice_.printer, why);
+        if (network_ == nullptr) {
+            choice_.outcome = DeviceChoice::Outcome::Refused;
+            choice_.message = std::string(how_to_choose) + " " + choice_.printer->device + ": " + why;
+            choice_.printer.reset();
+            return choice_;
+        }
+        // Neither the USB printers nor a parallel port are reached then.
+        only_chosen_ = true;
+    } else if (choice_.outcome == DeviceChoice::Outcome::Chosen) {
         reach_only(*choice_.printer);
         only_chosen_ = true;
     }
@@ -266,6 +293,76 @@ DeviceChoice Machine::choose_printer(const std::optional<std::string>& wanted, D
 }
 
 std::string Machine::lpt_device(int number) { return "LPT" + std::to_string(number); }
+
+#if defined(__linux__)
+namespace {
+
+// How a network printer's ID is read: from its SNMP agent.
+NetworkIdSource snmp_source(const std::string& host, const SnmpSettings& snmp) {
+    SnmpTarget target{host, snmp.port, snmp.community};
+    return [target] { return read_snmp_device_id(target); };
+}
+
+}  // namespace
+
+NetworkPrinter* Machine::reach_network(const AttachedPrinter& printer, std::string& why) {
+    if (!printer.address || printer.address->kind != DeviceAddress::Kind::Network) {
+        why = "not a network printer's address";
+        return nullptr;
+    }
+    const DeviceAddress& address = *printer.address;
+    own_network_ = std::make_unique<SocketPrinter>(address.text, address.port, snmp_source(address.text, snmp_));
+    return own_network_.get();
+}
+
+AttachedPrinter Machine::probe_network(const DeviceAddress& address) {
+    AttachedPrinter printer{"NET", address.display(), address, {}, {}, false, {}};
+    std::string problem;
+    if (const std::optional<std::string> id = snmp_source(address.text, snmp_)()) {
+        printer.identification = normalised_device_id(*id);
+    } else {
+        problem = "no ID over SNMP";
+    }
+    // Connecting and closing at once sends the printer nothing.
+    sys::ConnectResult result = sys::ConnectResult::Failed;
+    printer.answers =
+        sys::TcpStream::connect(address.text, address.port, SocketPrinter::kConnectTimeout, result) != nullptr;
+    if (!printer.answers) {
+        if (!problem.empty()) problem += "; ";
+        problem += result == sys::ConnectResult::NotResolved ? "the name does not resolve"
+                   : result == sys::ConnectResult::Refused   ? "the port refuses connections"
+                                                             : "the port does not answer";
+    }
+    printer.problem = problem;
+    return printer;
+}
+#else
+// The Windows programs reach no network printer: no socket is linked in.
+NetworkPrinter* Machine::reach_network(const AttachedPrinter&, std::string& why) {
+    why = "this build reaches no network printer";
+    return nullptr;
+}
+
+AttachedPrinter Machine::probe_network(const DeviceAddress& address) {
+    return AttachedPrinter{"NET", address.display(), address, {}, {}, false, "this build reaches no network printer"};
+}
+#endif
+
+std::vector<AttachedPrinter> Machine::list_network_printers(const std::vector<std::string>& hosts) {
+    std::vector<AttachedPrinter> printers;
+    for (const std::string& host : hosts) {
+        const std::string text = host.find("://") == std::string::npos ? "socket://" + host : host;
+        std::string error;
+        const std::optional<DeviceAddress> address = parse_device_address(text, error);
+        if (!address || address->kind != DeviceAddress::Kind::Network) {
+            printers.push_back(AttachedPrinter{"NET", host, std::nullopt, {}, {}, false,
+                                               address ? "not a network printer's address" : error});
+            continue;
+        }
+        printers.push_back(probe_network(*address));
+    }
+    return printers;
+}
 
 DeviceAddress Machine::as_listed(const DeviceAddress& address, const std::vector<AttachedPrinter>&) { return address; }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,6 +18,12 @@ class VirtualMachine;
 }
 
 namespace fwup::startup {
+
+// How a network printer's SNMP agent is asked for the printer's ID.
+struct SnmpSettings {
+    std::string community = "public";
+    std::uint16_t port = 161;  // the agent's UDP port
+};
 
 // Names a virtual machine file: a dialog program then runs on that machine and
 // its virtual printers instead of the real ports, USB library and clock.
@@ -68,6 +75,13 @@ public:
     DeviceChoice choose_printer(const std::optional<std::string>& wanted, DeviceIntent intent,
                                 std::string_view how_to_choose);
     const DeviceChoice& choice() const { return choice_; }
+    // How network printers named from now on are asked for their ID.
+    void set_snmp(SnmpSettings settings) { snmp_ = std::move(settings); }
+    // The network printers at `hosts` ("HOST", "HOST:PORT" or a socket://
+    // address), each asked for its ID and whether its raw port takes a
+    // connection; nothing is sent to any printer. An entry that is no
+    // address is listed with its problem.
+    std::vector<AttachedPrinter> list_network_printers(const std::vector<std::string>& hosts);
     // The device a procedure over `carrier` talked to, as the history names
     // it; empty when it is not known.
     std::string device_of(Carrier carrier, int lpt);
@@ -97,6 +111,12 @@ protected:
     virtual void reach_only(const AttachedPrinter& printer) = 0;
     // How a list names parallel port `number` (1..3).
     virtual std::string lpt_device(int number);
+    // The network printer a chosen address (or a virtual machine's section)
+    // reaches; null with `why` set where this build reaches none.
+    virtual NetworkPrinter* reach_network(const AttachedPrinter& printer, std::string& why);
+    // A network printer at `address` as a list shows it.
+    AttachedPrinter probe_network(const DeviceAddress& address);
+    const SnmpSettings& snmp() const { return snmp_; }
     // A chosen address made to match the list's own name for the same device
     // (a link to a node); as given where it matches none.
     virtual DeviceAddress as_listed(const DeviceAddress& address, const std::vector<AttachedPrinter>& printers);
@@ -104,6 +124,9 @@ protected:
 private:
     DeviceChoice choice_;
     bool only_chosen_ = false;
+    NetworkPrinter* network_ = nullptr;  // the chosen network printer, owned by the machine
+    std::unique_ptr<NetworkPrinter> own_network_;  // one reached by its address
+    SnmpSettings snmp_;
     std::optional<UpgradeSettings> settings_;  // the dialog's, once run_program read them
     std::string program_;
     std::function<void(const std::string&)> warn_;

@@ -22,13 +22,21 @@ enum class ClockKind { Real, Virtual };
 // One printer of a virtual machine and what is recorded of its traffic.
 struct PrinterSetup {
     std::string section;  // the file's section it came from, for messages
-    int lpt = 0;          // 0: on USB; 1..3: on that parallel port
+    int lpt = 0;          // 0: on USB or the network; 1..3: on that parallel port
+    bool network = false; // on the network, served on a loopback port
     PrinterConfig printer;
     // USB only: the interface is present but held by another process.
     bool openable = true;
     // Empty: not recorded. Otherwise absolute (resolved against the file's folder).
     std::filesystem::path received_image;
     std::filesystem::path transcript;
+
+    bool on_usb() const { return lpt == 0 && !network; }
+    // As a list names its port: "USB", "LPT1".."LPT3", "NET".
+    std::string port_name() const {
+        if (network) return "NET";
+        return lpt == 0 ? std::string("USB") : "LPT" + std::to_string(lpt);
+    }
 };
 
 struct MachineConfig {

@@ -133,8 +133,9 @@ PrinterSetup read_printer_section(SectionReader& in) {
     PrinterConfig& printer = setup.printer;
 
     std::size_t port = 0;
-    in.choice("Port", std::array<std::string_view, 4>{"USB", "LPT1", "LPT2", "LPT3"}, port);
-    setup.lpt = static_cast<int>(port);
+    in.choice("Port", std::array<std::string_view, 5>{"USB", "LPT1", "LPT2", "LPT3", "NET"}, port);
+    setup.network = port == 4;
+    setup.lpt = setup.network ? 0 : static_cast<int>(port);
 
     if (auto id = in.text("DeviceID")) printer.device_id = *id;
     in.number("VendorID", printer.vendor_id);

@@ -6,6 +6,10 @@
 #include <utility>
 #include <vector>
 
+#if !defined(_WIN32)
+#include "core/network/socket_printer.h"
+#include "sim/net/net_printer_server.h"
+#endif
 #include "sim/clock/virtual_clock.h"
 #include "sim/usb/usb_device_tree.h"
 #include "core/transfer/std_image_files.h"
@@ -122,6 +126,12 @@ struct VirtualMachine::Impl {
     UsbDeviceTree usb;
     std::vector<std::shared_ptr<VirtualPrinter>> printers;
     std::vector<std::unique_ptr<Recording>> recordings;
+#if !defined(_WIN32)
+    // The network printers' ends, in the file's order among them. Declared
+    // last: the serving threads stop before the printers they serve go.
+    std::vector<std::unique_ptr<SocketPrinter>> network_printers;
+    std::vector<std::unique_ptr<NetPrinterServer>> servers;
+#endif
 
     class Loader final : public LibraryLoader {
     public:
@@ -221,7 +231,29 @@ std::unique_ptr<VirtualMachine> VirtualMachine::create(const MachineConfig& conf
     std::size_t usb_members = 0;
     for (const PrinterSetup& setup : config.printers) {
         auto printer = std::make_shared<VirtualPrinter>(setup.printer);
-        if (setup.lpt != 0) {
+        if (setup.network) {
+#if defined(_WIN32)
+            error = config.file.string() + ": [" + setup.section +
+                    "] Port=\"NET\" is invalid: this build reaches no network printer";
+            return nullptr;
+#else
+            // The program reaches it through its real network carrier, with
+            // the ID the file gives in place of an SNMP agent's answer.
+            std::unique_ptr<NetPrinterServer> server = NetPrinterServer::start(*printer);
+            if (!server) {
+                error = config.file.string() + ": [" + setup.section + "] no loopback port to serve it on";
+                return nullptr;
+            }
+            VirtualPrinter* served = printer.get();
+            NetPrinterServer* lock_owner = server.get();
+            m.network_printers.push_back(std::make_unique<SocketPrinter>(
+                "127.0.0.1", server->port(), [served, lock_owner]() -> std::optional<std::string> {
+                    const auto held = lock_owner->lock();
+                    return served->identify();
+                }));
+            m.servers.push_back(std::move(server));
+#endif
+        } else if (setup.lpt != 0) {
             m.lpt.attach(setup.lpt, printer.get());
         } else {
             UsbDevice& device = m.usb.add_printer(
@@ -291,13 +323,13 @@ UsbDeviceTree& VirtualMachine::usb() { return impl_->usb; }
 
 bool VirtualMachine::keep_only_usb_printer(std::size_t index) {
     const std::vector<PrinterSetup>& printers = impl_->config.printers;
-    if (index >= printers.size() || printers[index].lpt != 0) return false;
+    if (index >= printers.size() || !printers[index].on_usb()) return false;
     const veltport::Guid& usb_class = impl_->config.os.platform_id == OsVersion::kWindows9x ? veltport::CORVANE_USB_GUID
                                                                                            : veltport::MS_USBPRINT_GUID;
     // USB members were added in the file's order, skipping the parallel ports' printers.
     std::size_t member = 0;
     for (std::size_t i = 0; i < printers.size(); ++i) {
-        if (printers[i].lpt != 0) continue;
+        if (!printers[i].on_usb()) continue;
         UsbDevice& device = impl_->usb.device(usb_class, member++);
         if (i == index) {
             UsbDeviceTree::replug(device);
@@ -307,6 +339,27 @@ bool VirtualMachine::keep_only_usb_printer(std::size_t index) {
     }
     return true;
 }
+NetworkPrinter* VirtualMachine::network_printer(std::size_t index) {
+#if !defined(_WIN32)
+    const std::vector<PrinterSetup>& printers = impl_->config.printers;
+    if (index >= printers.size() || !printers[index].network) return nullptr;
+    std::size_t member = 0;
+    for (std::size_t i = 0; i < index; ++i) member += printers[i].network ? 1U : 0U;
+    return impl_->network_printers.at(member).get();
+#else
+    static_cast<void>(index);
+    return nullptr;
+#endif
+}
+
+int VirtualMachine::open_network_connections() const {
+    int open = 0;
+#if !defined(_WIN32)
+    for (const auto& server : impl_->servers) open += server->open_connections();
+#endif
+    return open;
+}
+
 int VirtualMachine::open_lpt_ports() const { return impl_->lpt.open_ports(); }
 int VirtualMachine::open_usb_handles() const { return static_cast<int>(impl_->usb.counters().open_handles); }
 int VirtualMachine::open_image_files() const { return impl_->images.open_files(); }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/binding/usb_port_api.h"
+#include "core/transfer/printer_link.h"
 #include "core/platform/platform_flags.h"
 #include "sim/lpt/virtual_lpt.h"
 #include "sim/machine/machine_config.h"
@@ -54,6 +55,12 @@ public:
     // enumeration lists: the others are as if unplugged. False when that
     // printer is not on USB.
     bool keep_only_usb_printer(std::size_t index);
+
+    // The network printer of `index` (in the file's order), served on a
+    // loopback port; null when that printer is not on the network.
+    NetworkPrinter* network_printer(std::size_t index);
+    // The network printers' connections open right now.
+    int open_network_connections() const;
 
     // Left open right now; all three are 0 after every finished run.
     int open_lpt_ports() const;

@@ -527,6 +527,11 @@ TEST(CliBlackBox, ListShowsEveryPrinterAndSendsNothing) {
          "USB [Printer2]: VP-1000, vendor 0x0550, ID MFG:Other;MDL:VP-1000;\n"
          "LPT1 [Printer3]: VP-1000, ID " + kDeviceId + "\n"
          "LPT2: no printer answers\nLPT3: no printer answers\n"},
+        {"a network printer among them", three_printers("", "Port=NET\n"), 0,
+         "USB [Printer]: VP-1000, vendor 0x043D, ID " + kDeviceId + "\n"
+         "NET [Printer2]: VP-1000, ID MFG:Other;MDL:VP-1000;\n"
+         "LPT1 [Printer3]: VP-1000, ID " + kDeviceId + "\n"
+         "LPT2: no printer answers\nLPT3: no printer answers\n"},
         {"a USB printer another program holds", machine("", "Openable=0\n"), 0,
          "USB [Printer]: in use by another program\nLPT1: no printer answers\nLPT2: no printer answers\n"
          "LPT3: no printer answers\n"},
@@ -593,6 +598,9 @@ TEST(CliBlackBox, SeveralPrintersChooseOneAndRefuseToGuess) {
         // The chosen printer cannot be reached: never the parallel port's printer instead.
         {"the chosen printer in use", "--device Printer2 --yes upgrade", 1, "Status: Failed to open LPT port",
          {0, 0, 0}, "", "Openable=0\n"},
+        // Through the real carrier to the loopback port the machine serves it on.
+        {"upgrade the network printer", "--device Printer2 --yes upgrade", 0, "Printer: [Printer2] (VP-1000)",
+         {0, 30000, 0}, "", "Port=NET\n"},
         {"a section that is no printer", "--device Printer9 --yes upgrade", 2,
          "fwupgrade-cli: --device [Printer9] names no printer; the USB printers attached: [Printer] (VP-1000), "
          "[Printer2] (VP-1000)\n",
@@ -603,8 +611,12 @@ TEST(CliBlackBox, SeveralPrintersChooseOneAndRefuseToGuess) {
          {0, 0, 0}},
         {"a device path on a virtual machine", "--device /dev/usb/lp1 verify", 2,
          "fwupgrade-cli: --device /dev/usb/lp1 names no printer;", {0, 0, 0}},
-        {"a network address", "--device socket://10.0.0.7 --yes upgrade", 2,
-         "fwupgrade-cli: --device: \"socket://10.0.0.7\": this program reaches no printer of the kind \"socket://\"\n",
+        {"an address of another kind", "--device ipp://10.0.0.7/ipp/print --yes upgrade", 2,
+         "fwupgrade-cli: --device: \"ipp://10.0.0.7/ipp/print\": this program reaches no printer of the kind "
+         "\"ipp://\"\n",
+         {0, 0, 0}},
+        {"a malformed network address", "--device socket://10.0.0.7:printer --yes upgrade", 2,
+         "fwupgrade-cli: --device: \"socket://10.0.0.7:printer\": the port must be a number from 1 to 65535\n",
          {0, 0, 0}},
     };
     JsonDocuments documents;

@@ -25,8 +25,21 @@ TEST(DeviceAddress, EachFormReadsAsItsKindAndOthersAreRefused) {
         {"[]", std::nullopt, "\"[]\" is neither a device path (/dev/usb/lp1) nor a virtual printer's section ([Printer2])"},
         {"usb/lp1", std::nullopt,
          "\"usb/lp1\" is neither a device path (/dev/usb/lp1) nor a virtual printer's section ([Printer2])"},
-        {"socket://printer:9100", std::nullopt,
-         "\"socket://printer:9100\": this program reaches no printer of the kind \"socket://\""},
+        {"ipp://printer/ipp/print", std::nullopt,
+         "\"ipp://printer/ipp/print\": this program reaches no printer of the kind \"ipp://\""},
+        {"socket://printer", DeviceAddress{Kind::Network, "printer", 9100}},
+        {"socket://10.0.0.5:9101", DeviceAddress{Kind::Network, "10.0.0.5", 9101}},
+        {"socket://[fe80::1%eth0]", DeviceAddress{Kind::Network, "fe80::1%eth0", 9100}},
+        {"socket://[::1]:9100", DeviceAddress{Kind::Network, "::1", 9100}},
+        {"socket://printer:0", std::nullopt, "\"socket://printer:0\": the port must be a number from 1 to 65535"},
+        {"socket://printer:", std::nullopt, "\"socket://printer:\": the port must be a number from 1 to 65535"},
+        {"socket://printer:65536", std::nullopt,
+         "\"socket://printer:65536\": the port must be a number from 1 to 65535"},
+        {"socket://", std::nullopt, "\"socket://\": a network printer is named socket://HOST or socket://HOST:PORT"},
+        {"socket://[::1", std::nullopt,
+         "\"socket://[::1\": a network printer is named socket://HOST or socket://HOST:PORT"},
+        {"socket://host/queue", std::nullopt,
+         "\"socket://host/queue\": a network printer is named socket://HOST or socket://HOST:PORT"},
         {std::string("/dev/usb/lp1\0x", 14), std::nullopt, "a device path holding a NUL byte"},
     };
     for (const Row& row : rows) {
@@ -35,6 +48,8 @@ TEST(DeviceAddress, EachFormReadsAsItsKindAndOthersAreRefused) {
         EXPECT_EQ(error, row.error) << row.text;
     }
     EXPECT_EQ((DeviceAddress{Kind::VirtualSection, "Printer2"}.display()), "[Printer2]");
+    EXPECT_EQ((DeviceAddress{Kind::Network, "::1", 9100}.display()), "socket://[::1]:9100");
+    EXPECT_EQ((DeviceAddress{Kind::Network, "printer", 9101}.display()), "socket://printer:9101");
 }
 
 AttachedPrinter usb(const std::string& path, const std::string& id, bool answers = true) {
@@ -46,6 +61,7 @@ TEST(DeviceChoice, NeverGuessesBeforeAnUpgrade) {
     const AttachedPrinter lp1 = usb("/dev/usb/lp1", "MODEL:VP-2000;");
     const AttachedPrinter busy = usb("/dev/usb/lp0", "", false);
     const AttachedPrinter lpt{"LPT1", "[Printer3]", DeviceAddress{Kind::VirtualSection, "Printer3"}, {}, {}, true, ""};
+    const AttachedPrinter net{"NET", "[Printer2]", DeviceAddress{Kind::VirtualSection, "Printer2"}, {}, {}, true, ""};
     using O = DeviceChoice::Outcome;
     struct Row {
         std::string name;
@@ -80,6 +96,10 @@ TEST(DeviceChoice, NeverGuessesBeforeAnUpgrade) {
          DeviceIntent::Verify, O::Refused, "",
          "--device [PRINTER3] names the printer on LPT1; --device chooses a USB printer, the parallel port is the "
          "settings' LPT"},
+        {"a network address, though USB printers are attached", {lp0, lp1},
+         DeviceAddress{Kind::Network, "printer", 9100}, DeviceIntent::Upgrade, O::Chosen, "socket://printer:9100"},
+        {"a virtual network printer by its section", {lp0, net}, DeviceAddress{Kind::VirtualSection, "Printer2"},
+         DeviceIntent::Upgrade, O::Chosen, "[Printer2]"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
