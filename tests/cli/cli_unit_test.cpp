@@ -45,6 +45,13 @@ TEST(CliArguments, AcceptsTheDocumentedForms) {
         EXPECT_EQ(result.options->device.value_or(""), row.device);
         EXPECT_EQ(result.options->history, row.history);
     }
+    // The hosts after --network are its own until the next option or command.
+    const ParseResult hosts =
+        parse_arguments({"list", "--network", "a", "b:9101", "--snmp-port=1161", "--network=c", "--snmp-community", "x"});
+    ASSERT_TRUE(hosts.options) << hosts.error;
+    EXPECT_EQ(hosts.options->network_hosts, (std::vector<std::string>{"a", "b:9101", "c"}));
+    EXPECT_EQ(hosts.options->snmp_port, 1161);
+    EXPECT_EQ(hosts.options->snmp_community, "x");
 }
 
 TEST(CliArguments, RefusesEverythingElseWithAReason) {
@@ -72,6 +79,11 @@ TEST(CliArguments, RefusesEverythingElseWithAReason) {
         {{"--force", "verify"}, "unknown option --force"},
         {{"verify", "--yes=0"}, "--yes takes no value"},
         {{"--json=1", "verify"}, "--json takes no value"},
+        {{"verify", "--network", "printer"}, "--network goes with list"},
+        {{"list", "--network"}, "--network needs a host"},
+        {{"--snmp-community=", "verify"}, "--snmp-community needs a community"},
+        {{"--snmp-port", "70000", "verify"}, "--snmp-port needs a port number from 1 to 65535, not 70000"},
+        {{"--snmp-port=161x", "list"}, "--snmp-port needs a port number from 1 to 65535, not 161x"},
     };
     for (const Row& row : rows) {
         const ParseResult result = parse_arguments(row.args);
@@ -87,7 +99,7 @@ TEST(CliArguments, HelpAndVersionAnswerInsteadOfRunning) {
         EXPECT_TRUE(help.error.empty());
         // Every option, the commands and every exit status are in the help.
         for (const char* part : {"--config FILE", "--virtual-printer FILE", "-y,--yes", "--version", "-h,--help",
-                                 "--device PATH", "--no-history", "verify|upgrade|list|history", "\n  list ",
+                                 "--device PATH", "--no-history", "--network HOST", "--snmp-community NAME", "--snmp-port PORT", "verify|upgrade|list|history", "\n  list ",
                                  "\n  history ", "\n  0  verify", "\n  1  ", "\n  2  "}) {
             EXPECT_NE(help.text.find(part), std::string::npos) << part << " missing in\n" << help.text;
         }
