@@ -29,6 +29,7 @@ NetPrinterServer::NetPrinterServer(VirtualPrinter& printer, NetFaults faults,
 
 NetPrinterServer::~NetPrinterServer() {
     stop_.store(true);
+    listener_->shut();  // no wait for the next look at the flag
     thread_.join();
 }
 

@@ -221,6 +221,8 @@ std::unique_ptr<TcpListener> TcpListener::on_loopback(std::uint16_t port) {
 
 TcpListener::~TcpListener() { ::close(fd_); }
 
+void TcpListener::shut() { static_cast<void>(::shutdown(fd_, SHUT_RDWR)); }
+
 std::unique_ptr<TcpStream> TcpListener::accept(std::uint32_t timeout_ms) {
     if (wait_for(fd_, POLLIN, deadline_after(timeout_ms)) == 0) return nullptr;
     const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);

@@ -83,6 +83,8 @@ public:
     std::uint16_t port() const { return port_; }
     // The next connection, waiting at most `timeout_ms`; null when none came.
     std::unique_ptr<TcpStream> accept(std::uint32_t timeout_ms);
+    // Takes no more connections; a thread waiting in accept() returns at once.
+    void shut();
 
 private:
     TcpListener(int fd, std::uint16_t port) : fd_(fd), port_(port) {}
