@@ -3,8 +3,8 @@
 # boots (tests/wine32/guest/init runs this in a chroot of the host's root). The
 # work folder /tmp/w is the host's build/wine32-tests/work: bin/ holds the
 # 32-bit fwupgrade.exe, fwupgrade-cli.exe and veltport.dll, tools/ the 32-bit
-# probe.exe, incomplete/veltport.dll and export_probe.exe, and env what the
-# host says (the prefix cache, which cases). Each case prints
+# probe.exe, incomplete/veltport.dll, export_probe.exe and printer_interface.exe,
+# and env what the host says (the prefix cache, which cases). Each case prints
 #   W32-RESULT PASS|FAIL NAME SECONDS[: first reason]
 # and, when it failed, W32-LOG NAME lines; its files are kept in out/NAME/.
 #
@@ -55,15 +55,19 @@ ROWS
 }
 
 # No virtual machine: the program loads .\veltport.dll itself, and nothing is
-# attached. Fields: name, versions, library (real, none, incomplete), settings
-# LPT value, arguments, exit status, lines the output must hold (\n between;
-# "json": the document must match the schema). The library's own text for a
-# printer it cannot open has no line end; the program ends it before its own.
+# attached. Fields: name, versions, library (real, none, incomplete;
+# real+interface: a printer's interface is registered with no driver behind it,
+# see tests/wine32/printer_interface.c), settings LPT value, arguments, exit
+# status, lines the output must hold (\n between; {interface}: the path of the
+# interface the version searches; "json": the document must match the schema).
+# The library's own text for a printer it cannot open has no line end; the
+# program ends it before its own.
 real_rows() {
   cat <<'ROWS'
 real-library     |win98 win2k winxp|real      |1|--yes verify       |1|Failed to open () = 0\nStatus: Failed to open LPT port
 real-library-json|winxp            |real      |1|--json --yes verify|1|json
 real-lpt0        |win2k            |real      |0|--yes verify       |1|Failed to open () = 0\nStatus: Failed to open LPT port
+real-interface   |win98 win2k winxp|real+interface|1|--yes verify   |1|Failed to open ({interface}) = 0\nStatus: Failed to open LPT port
 real-no-library  |win98 win2k winxp|none      |1|--yes verify       |1|Message: Can't find 'veltport.dll' file
 real-incomplete  |win98 win2k winxp|incomplete|1|--yes verify       |1|Message: Function inport failed from'veltport.dll' file
 ROWS
@@ -244,9 +248,17 @@ real_case() {
   begin "$name-$version" || return 0
   cp "$W/bin/fwupgrade-cli.exe" "$case_dir/"
   case $library in
-    real) cp "$W/bin/veltport.dll" "$case_dir/" ;;
+    real | real+interface) cp "$W/bin/veltport.dll" "$case_dir/" ;;
     incomplete) cp "$W/tools/incomplete/veltport.dll" "$case_dir/" ;;
   esac
+  if [ "$library" = real+interface ]; then
+    wine "$W/tools/printer_interface.exe" add >"$case_dir/interface.out" 2>"$case_dir/interface.err" ||
+      fail "the interface could not be registered"
+    # Windows 98 searches the maker's class, the NT family the system's.
+    local class='{28d78fad-5a12-11d1-ae5b-0000f803a8c2}'
+    [ "$version" = win98 ] && class='{76f4b720-f62f-11d1-9c52-000083612aa1}'
+    lines=${lines//\{interface\}/'\\\\?\\root#fwiftest#0000#'$class}
+  fi
   settings firmware.bin 0 "$lpt"
   cp "$W/examples/firmware-1.06.bin" "$case_dir/firmware.bin"
   # The library's diagnostics on the debug channel come out as Wine's debugstr trace.
@@ -258,6 +270,9 @@ real_case() {
   else
     expect_lines "$lines" "$case_dir/cli.out" "$case_dir/cli.err"
   fi
+  # Unlinked again, as unplugged: the other cases find no printer.
+  [ "$library" = real+interface ] && { wine "$W/tools/printer_interface.exe" remove >/dev/null 2>&1 ||
+    fail "the interface could not be unlinked"; }
   if [ "$library" = real ]; then
     # The library was loaded and asked: its environment check names the
     # system, and finds no printer to read the vendor from.
