@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string_view>
 
@@ -101,8 +100,12 @@ std::string config_value(const std::string& value) {
 }
 
 std::string read_text(const std::filesystem::path& path) {
+    // Through the stream's buffer: GCC 12 at -O3 reports a false null
+    // dereference inside istreambuf_iterator.
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 // The environment snmpd gets: the test's own, less what would point it at
