@@ -279,16 +279,11 @@ private:
 }  // namespace
 
 void download(TransferContext& ctx) {
-    std::optional<exchange::UsbLibraryLink> usb;
-    if (ctx.network != nullptr) {
-        ctx.state.facts.carrier = Carrier::Net;
-    } else {
-        // The device-ID answer only chooses the carrier.
-        if (ctx.usb.usable()) usb.emplace(ctx.usb);
-        if (usb && !exchange::link_identify(*usb, ctx.state)) usb.reset();
-        ctx.state.facts.carrier = usb ? Carrier::Usb : Carrier::Lpt;
-        if (usb) ctx.state.facts.identification = std::string(identification_text(ctx.state.device_id));
-    }
+    // The device-ID answer only chooses the carrier.
+    std::optional<exchange::UsbLibraryLink> answering =
+        ctx.network != nullptr ? std::nullopt : exchange::answering_usb(ctx.usb, ctx.state);
+    ctx.state.facts.carrier = ctx.network != nullptr ? Carrier::Net : answering ? Carrier::Usb : Carrier::Lpt;
+    if (answering) ctx.state.facts.identification = std::string(identification_text(ctx.state.device_id));
     ctx.state.facts.image_size.reset();
     ctx.state.facts.bytes_sent = 0;
     ctx.state.facts.download_command_sent = false;
@@ -304,8 +299,8 @@ void download(TransferContext& ctx) {
         } else {
             run.unreachable(failure);
         }
-    } else if (usb) {
-        run.over_link(*usb);
+    } else if (answering) {
+        run.over_link(*answering);
     } else {
         run.over_lpt();
     }

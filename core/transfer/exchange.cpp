@@ -37,6 +37,13 @@ bool link_identify(PrinterLink& link, TransferState& state) {
     return answered;
 }
 
+std::optional<UsbLibraryLink> answering_usb(UsbPortApi& usb, TransferState& state) {
+    if (!usb.usable()) return std::nullopt;
+    UsbLibraryLink link(usb);
+    if (!link_identify(link, state)) return std::nullopt;
+    return link;
+}
+
 const char* connect_failure_text(ConnectFailure failure) {
     return failure == ConnectFailure::NotFound ? text::kNetworkPrinterNotFound : text::kFailedToConnectPrinter;
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/transfer/command_set.h"
@@ -53,6 +54,11 @@ private:
 // The identification query over a link into the device-ID buffer; true when
 // the printer answered.
 bool link_identify(PrinterLink& link, TransferState& state);
+
+// The USB port library as a link when a USB printer answers the
+// identification query (its text then in the device-ID buffer): a printer
+// that answers over USB is always handled over USB. Nothing otherwise.
+std::optional<UsbLibraryLink> answering_usb(UsbPortApi& usb, TransferState& state);
 
 // The status text for a network printer that could not be reached.
 const char* connect_failure_text(ConnectFailure failure);

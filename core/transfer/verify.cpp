@@ -152,15 +152,11 @@ void verify(TransferContext& ctx) {
         verify_network(ctx, *ctx.network);
         return;
     }
-    // A printer that answers over USB is always handled over USB.
-    if (ctx.usb.usable()) {
-        exchange::UsbLibraryLink usb(ctx.usb);
-        if (exchange::link_identify(usb, ctx.state)) {
-            ctx.state.facts.carrier = Carrier::Usb;
-            WaitCursor cursor(ctx.dialog);
-            verify_over_link(ctx, usb, ctx.flags.usb_model_check);
-            return;
-        }
+    if (std::optional<exchange::UsbLibraryLink> usb = exchange::answering_usb(ctx.usb, ctx.state)) {
+        ctx.state.facts.carrier = Carrier::Usb;
+        WaitCursor cursor(ctx.dialog);
+        verify_over_link(ctx, *usb, ctx.flags.usb_model_check);
+        return;
     }
     ctx.state.facts.carrier = Carrier::Lpt;
     verify_lpt(ctx);

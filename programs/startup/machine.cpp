@@ -102,18 +102,10 @@ protected:
         return printers;
     }
     void reach_only(const AttachedPrinter& printer) override {
-        const std::vector<sim::PrinterSetup>& setups = machine_->config().printers;
-        for (std::size_t i = 0; i < setups.size(); ++i) {
-            if (printer.address && setups[i].section == printer.address->text) machine_->keep_only_usb_printer(i);
-        }
+        if (const std::optional<std::size_t> index = setup_of(printer)) machine_->keep_only_usb_printer(*index);
     }
     NetworkPrinter* reach_network(const AttachedPrinter& printer, std::string& why) override {
-        if (printer.address && printer.address->kind == DeviceAddress::Kind::VirtualSection) {
-            const std::vector<sim::PrinterSetup>& setups = machine_->config().printers;
-            for (std::size_t i = 0; i < setups.size(); ++i) {
-                if (setups[i].section == printer.address->text) return machine_->network_printer(i);
-            }
-        }
+        if (const std::optional<std::size_t> index = setup_of(printer)) return machine_->network_printer(*index);
         // A printer on the network is outside the computer: a virtual one
         // reaches it as the real one does.
         return Machine::reach_network(printer, why);
@@ -126,6 +118,16 @@ protected:
     }
 
 private:
+    // The file's printer that a listed printer names by its section.
+    std::optional<std::size_t> setup_of(const AttachedPrinter& printer) const {
+        if (!printer.address || printer.address->kind != DeviceAddress::Kind::VirtualSection) return std::nullopt;
+        const std::vector<sim::PrinterSetup>& setups = machine_->config().printers;
+        for (std::size_t i = 0; i < setups.size(); ++i) {
+            if (setups[i].section == printer.address->text) return i;
+        }
+        return std::nullopt;
+    }
+
     std::unique_ptr<sim::VirtualMachine> machine_;
     std::string name_;
 };

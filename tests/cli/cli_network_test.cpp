@@ -84,19 +84,30 @@ std::uint16_t closed_port() {
     return listener ? listener->port() : 1;
 }
 
-TEST(CliNetwork, EachEndingThroughARealSocketAndARealSnmpAgent) {
-    if (const std::optional<std::string> why = test::SnmpAgent::unavailable()) {
-        if (test::SnmpAgent::required()) FAIL() << *why;
-        GTEST_SKIP() << *why;
+// Every case needs a real snmpd: skipped without one, unless CI requires it.
+class CliNetwork : public testing::Test {
+protected:
+    void SetUp() override {
+        if (const std::optional<std::string> why = test::SnmpAgent::unavailable()) {
+            if (test::SnmpAgent::required()) FAIL() << *why;
+            GTEST_SKIP() << *why;
+        }
     }
-    std::string error;
+    // An agent answering `oid` with `value`; the test fails when none starts.
+    static std::unique_ptr<test::SnmpAgent> agent(const char* oid, const std::string& value) {
+        std::string error;
+        std::unique_ptr<test::SnmpAgent> started = test::SnmpAgent::start({{oid, value}}, error);
+        EXPECT_TRUE(started) << error;
+        return started;
+    }
+};
+
+TEST_F(CliNetwork, EachEndingThroughARealSocketAndARealSnmpAgent) {
     // One agent answers the printer port MIB; one only the host resources
     // MIB, with an ID broken over lines as some printers give it.
-    const auto ppm = test::SnmpAgent::start({{kPpmDeviceId, kDeviceId}}, error);
-    ASSERT_TRUE(ppm) << error;
-    const auto descr =
-        test::SnmpAgent::start({{kHrDeviceDescr, "MFG:Virtual\r\nCMD:PJL\r\nMODEL:VP-1000\r\nCLS:PRINTER\r\n"}}, error);
-    ASSERT_TRUE(descr) << error;
+    const auto ppm = agent(kPpmDeviceId, kDeviceId);
+    const auto descr = agent(kHrDeviceDescr, "MFG:Virtual\r\nCMD:PJL\r\nMODEL:VP-1000\r\nCLS:PRINTER\r\n");
+    ASSERT_TRUE(ppm && descr);
 
     enum class Reach { Served, NothingListens };
     struct Row {
@@ -183,14 +194,9 @@ TEST(CliNetwork, EachEndingThroughARealSocketAndARealSnmpAgent) {
 
 // Listing asks each host's agent for the ID and tries its raw port, and
 // sends the printer nothing.
-TEST(CliNetwork, ListAsksEachHostAndSendsNothing) {
-    if (const std::optional<std::string> why = test::SnmpAgent::unavailable()) {
-        if (test::SnmpAgent::required()) FAIL() << *why;
-        GTEST_SKIP() << *why;
-    }
-    std::string error;
-    const auto agent = test::SnmpAgent::start({{kPpmDeviceId, kDeviceId}}, error);
-    ASSERT_TRUE(agent) << error;
+TEST_F(CliNetwork, ListAsksEachHostAndSendsNothing) {
+    const auto ppm = agent(kPpmDeviceId, kDeviceId);
+    ASSERT_TRUE(ppm);
     sim::VirtualPrinter printer;
     const auto server = sim::NetPrinterServer::start(printer);
     ASSERT_TRUE(server);
@@ -199,14 +205,14 @@ TEST(CliNetwork, ListAsksEachHostAndSendsNothing) {
 
     Folder folder;
     std::string out;
-    const int status = folder.run("--snmp-port " + std::to_string(agent->port()) + " list --network " + served +
+    const int status = folder.run("--snmp-port " + std::to_string(ppm->port()) + " list --network " + served +
                                       " socket://" + refusing + " 127.0.0.1:0",
                                   out);
     EXPECT_EQ(status, 0) << out;
     EXPECT_EQ(out, "NET socket://" + served + ": VP-1000, ID " + kDeviceId + "\n" +
                        "NET socket://" + refusing + ": the port refuses connections\n" +
                        "NET 127.0.0.1:0: \"socket://127.0.0.1:0\": the port must be a number from 1 to 65535\n");
-    const int nobody = folder.run("--snmp-port " + std::to_string(agent->port()) + " list --network " + refusing, out);
+    const int nobody = folder.run("--snmp-port " + std::to_string(ppm->port()) + " list --network " + refusing, out);
     EXPECT_EQ(nobody, 1) << out;
     const auto held = server->lock();
     EXPECT_TRUE(printer.commands().empty());
