@@ -82,10 +82,10 @@ def main():
     cli, digest_tool, results_path = (os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2]), sys.argv[3])
     check = "--check" in sys.argv[4:]
     upgrade = [cli, "--virtual-printer", "vm.ini", "--yes", "upgrade"]
-    # The history's record takes the image's SHA-256 as the download reads it:
-    # a second digest of every byte beside the printer's. The target is for the
-    # run itself; the run that keeps its history is shown beside it.
-    upgrade_alone = upgrade[:-2] + ["--no-history"] + upgrade[-2:]
+    # The history's record reads the image again after the download for its
+    # SHA-256: a second digest of every byte beside the printer's. The target
+    # is for the run itself; the run that keeps its history is shown beside it.
+    upgrade_alone = [cli, "--virtual-printer", "vm.ini", "--no-history", "--yes", "upgrade"]
     failed = []
     results = {}
 
